@@ -1,0 +1,366 @@
+#include "driver/command_line.h"
+
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+
+#include "driver/log.h"
+
+Settings settings;
+
+namespace {
+
+struct OperationWord {
+    const char* word;
+    int32_t operationClass;
+    int32_t operationCode;
+    int32_t requirementMask;
+    const char* runLine;  // null: the word logs no "Run" line
+    void (*applyPresets)();
+};
+
+void noPresets() {}
+void askPresets() {
+    settings.stderrThreshold = 0;
+    settings.stdoutThreshold = 0;
+}
+void unsetFactor() { settings.integerFactor = kUnset; }
+void maxPresets() {
+    settings.integerFactor = kUnset;
+    settings.factorMode = 1;
+}
+void addPresets() { settings.addValue = 0; }
+void reversePresets() { settings.integerFactor = -1; }
+void unsetLength() { settings.lengthSteps = kUnset; }
+void zeroLength() { settings.lengthSteps = 0; }
+void vcompressPresets() {
+    settings.silenceThreshold = kUnset;
+    settings.realFactor = 0.0;
+    settings.factorMode = 1;
+}
+void lofiPresets() {
+    settings.outputBits = 4;
+    settings.outputRate = 16540;
+}
+
+// Looked up in this order; the first word that matches, ignoring case, wins.
+const OperationWord kOperations[] = {
+    {"info", kClassInfo, 0, 0, "- [QOR] Run INFO-mode.", noPresets},
+    {"ask", kClassAsk, 0, 0, nullptr, askPresets},
+    {"compare", kClassTwoSources, 1, 0, "- [QOR] Run COMPARE-mode.", noPresets},
+    {"mix", kClassTwoSources, 2, 1, "- [QOR] Run MIX-mode.", noPresets},
+    {"subtract", kClassTwoSources, 3, 1, "- [QOR] Run SUBTRACT-mode.", noPresets},
+    {"boost", kClassOneSource, 4, 0, "- [QOR] Run BOOST-mode.", unsetFactor},
+    {"max", kClassOneSource, 20, 0, "- [QOR] Run MAXIMIZE-mode.", maxPresets},
+    {"add", kClassOneSource, 5, 0, "- [QOR] Run ADD-mode.", addPresets},
+    {"reverse", kClassOneSource, 6, 0, "- [QOR] Run REVERSE-mode.", reversePresets},
+    {"back", kClassOneSource, 8, 0, "- [QOR] Run BACKWORD-mode.", unsetLength},
+    {"l2mono", kClassOneSource, 12, 4, "- [QOR] Run L2MONO-mode.", noPresets},
+    {"r2mono", kClassOneSource, 13, 4, "- [QOR] Run R2MONO-mode.", noPresets},
+    {"lrmono", kClassOneSource, 14, 4, "- [QOR] Run L+RMONO-mode.", noPresets},
+    {"ccancel", kClassOneSource, 15, 4, "- [QOR] Run L-RMONO-mode.", noPresets},
+    {"lrsprit", kClassOneSource, 17, 4, "- [QOR] Run L/RSPRIT-mode.", noPresets},
+    {"vcompress", kClassOneSource, 16, 0, "- [QOR] Run V-COMPRESS-mode.", vcompressPresets},
+    {"combine", kClassTwoSources, 11, 1, "- [QOR] Run COMBINE-mode.", unsetLength},
+    {"inssilent", kClassOneSource, 7, 0, "- [QOR] Run INSERTSILENT-mode.", unsetLength},
+    {"cut", kClassOneSource, 9, 0, "- [QOR] Run CUT-mode.", zeroLength},
+    {"head", kClassOneSource, 10, 0, "- [QOR] Run PickupHEAD-mode.", zeroLength},
+    {"convert", kClassOneSource, 72, 8, "- [QOR] Run Convert.", noPresets},
+    {"sb8convert", kClassOneSource, 71, 8, "- [QOR] Run Sinple-Convert for 8bit.", noPresets},
+    {"lrcombine", kClassTwoSources, 18, 3, "- [QOR] Run L/R-COMBINE by Two-MONOs.", noPresets},
+    {"lofi", kClassOneSource, 19, 8, "- [QOR] Run LoFi.", lofiPresets},
+};
+
+// The value rule shared by /G and /g: a positive value is a width, a negative one a reduction.
+void applyBitmapValue(int mode, const char* value) {
+    settings.bitmapEnabled = 1;
+    settings.bitmapMode = mode;
+    int32_t v = readIntegerValue(value);
+    if (v > 0) {
+        settings.bitmapWidth = v;
+        logLine(kLevelInfo, "S [INIT] with output bitmap-file, %d pixels.", v);
+    } else if (v < 0) {
+        // The magnitude of the smallest value does not fit; keep the largest instead.
+        settings.bitmapReduce = v == INT32_MIN ? INT32_MAX : -v;
+        logLine(kLevelInfo, "S [INIT] with output bitmap-file, x%d samples/pixel.", settings.bitmapReduce);
+    }
+}
+
+void applyDecibels(const char* value) {
+    double db = readRealValue(value);
+    settings.factorMode = 1;
+    if (db > 48.1) {
+        logLine(kLevelWarning, "W [INIT] too large Multiple-Level(dB).");
+        db = 48.0;
+    } else if (db < -48.1) {
+        logLine(kLevelWarning, "W [INIT] too small Multiple-Level(dB).");
+        db = -48.0;
+    }
+    settings.realFactor = pow(10.0, db / 20.0);
+    logLine(kLevelInfo, "S [INIT] change Magnificate by FLOAT(dB) mode, %+5.2fdB.", db);
+}
+
+void addFileName(const char* name) {
+    if (settings.fileCount >= kMaxFileNames) logFatal("E [QOR] too many files.");
+    if (strlen(name) >= static_cast<size_t>(kNameBufferSize)) logFatal("E [QOR] too long filename. [%s]", name);
+    strcpy(settings.fileNames[settings.fileCount], name);
+    settings.fileCount++;
+}
+
+// An absolute path ("/home/me/take.wav") is a file name even though it begins with "/".
+bool isOption(const char* argument) {
+    if (argument[0] == '-') return true;
+    if (argument[0] != '/') return false;
+    return strchr(argument + 1, '/') == nullptr;
+}
+
+}  // namespace
+
+void resetSettings() {
+    memset(&settings, 0, sizeof settings);
+    settings.destName = nullptr;
+    settings.stderrThreshold = 1;
+    settings.stdoutThreshold = 3;
+    settings.silenceThreshold = -1;
+    settings.overflowLimit = 32;
+    settings.outputMode = 1;
+    settings.bitmapWidth = 960;
+    settings.addValue = -1;
+    settings.integerFactor = 1;
+    settings.realFactor = 0.0;
+    settings.absoluteOffset = kUnset;
+    settings.relativeOffset = kUnset;
+}
+
+int32_t readIntegerValue(const char* text) {
+    long value = strtol(text, nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+double readRealValue(const char* text) {
+    // Take the longest prefix that reads as a plain decimal number, then convert only that, so
+    // that strtod's hexadecimal, infinity and NaN forms are never accepted.
+    const char* p = text;
+    while (isspace(static_cast<unsigned char>(*p))) p++;
+    std::string number;
+    if (*p == '+' || *p == '-') number += *p++;
+    size_t digits = 0;
+    while (isdigit(static_cast<unsigned char>(*p))) {
+        number += *p++;
+        digits++;
+    }
+    if (*p == '.') {
+        std::string fraction = ".";
+        const char* q = p + 1;
+        while (isdigit(static_cast<unsigned char>(*q))) fraction += *q++;
+        if (digits > 0 || fraction.size() > 1) {
+            digits += fraction.size() - 1;
+            number += fraction;
+            p = q;
+        }
+    }
+    if (digits == 0) return 0.0;
+    if (*p == 'e' || *p == 'E') {
+        std::string exponent = "e";
+        const char* q = p + 1;
+        if (*q == '+' || *q == '-') exponent += *q++;
+        if (isdigit(static_cast<unsigned char>(*q))) {
+            while (isdigit(static_cast<unsigned char>(*q))) exponent += *q++;
+            number += exponent;
+        }
+    }
+    return strtod(number.c_str(), nullptr);
+}
+
+void selectOperation(const char* word) {
+    for (const OperationWord& op : kOperations) {
+        if (strcasecmp(word, op.word) != 0) continue;
+        settings.operationClass = op.operationClass;
+        settings.operationCode = op.operationCode;
+        settings.requirementMask = op.requirementMask;
+        op.applyPresets();
+        if (op.runLine != nullptr) logLine(kLevelInfo, "%s", op.runLine);
+        return;
+    }
+    settings.operationClass = -1;
+    printUsage(-1);
+}
+
+int applyOption(const char* text) {
+    const char* value = text[0] == '\0' ? text : text + 1;
+    switch (text[0]) {
+    case '2':
+        settings.bothChannelJudge = 1;
+        logLine(kLevelInfo, "S [INIT] both channel judge mode.");
+        return 0;
+    case '8':
+        settings.signed8Output = 1;
+        logLine(kLevelInfo, "S [INIT] output signed-8bit mode.");
+        return 0;
+    case 'B':
+        applyDecibels(value);
+        return 0;
+    case 'M':
+        settings.factorMode = 1;
+        settings.realFactor = readRealValue(value);
+        logLine(kLevelInfo, "S [INIT] change Magnificate by FLOAT mode, [%5.2f].", settings.realFactor);
+        return 0;
+    case 'D':
+        settings.stderrThreshold = 3;
+        settings.stdoutThreshold = -1;
+        logLine(kLevelInfo, "S [INIT] run DEBUG mode.");
+        return 0;
+    case 'F':
+        settings.overflowLimit = INT32_MAX;
+        logLine(kLevelInfo, "S [INIT] ignore overflow mode.");
+        return 0;
+    case 'G':
+        applyBitmapValue(3, value);
+        return 0;
+    case 'g':
+        applyBitmapValue(1, value);
+        return 0;
+    case 'L':
+        settings.lengthSteps = readIntegerValue(value);
+        logLine(kLevelInfo, "S [INIT] Length is [%d].", settings.lengthSteps);
+        return 0;
+    case 'N':
+        settings.outputMode = 2;
+        logLine(kLevelInfo, "S [INIT] output Naked-PCM mode.");
+        return 0;
+    case 'O':
+        settings.absoluteOffset = readIntegerValue(value);
+        logLine(kLevelInfo, "S [INIT] Absolute Offset is [%d] steps.", settings.absoluteOffset);
+        return 0;
+    case 'R':
+        if (value[0] == 'c' || value[0] == 'C') {
+            settings.exitCodeMode = 1;
+        } else if (value[0] == 'b' || value[0] == 'B') {
+            settings.exitCodeMode = 2;
+        } else {
+            settings.exitCodeMode = 0;
+        }
+        return 0;
+    case 'S':
+        settings.stderrThreshold = 0;
+        settings.stdoutThreshold = 0;
+        logLine(kLevelInfo, "S [INIT] run SILENT mode.");
+        return 0;
+    case 'T':
+        settings.tailSideJudge = 1;
+        logLine(kLevelInfo, "S [INIT] threshold judgement does tail side.");
+        return 0;
+    case 'V':
+        settings.extraInfo = 1;
+        logLine(kLevelInfo, "S [INIT] View extra-info mode.");
+        return 0;
+    case 'W':
+        settings.overwriteMode = 1;
+        logLine(kLevelInfo, "S [INIT] OVERWRITE mode.");
+        return 0;
+    case 'b': {
+        int32_t bits = readIntegerValue(value);
+        if (bits >= 1 && bits <= 16) {
+            settings.outputBits = bits;
+        } else {
+            logLine(kLevelWarning, "W [INIT] BAD resolution, use %d bits.", settings.outputBits);
+        }
+        logLine(kLevelInfo, "S [INIT] resolution [%d] bits.", settings.outputBits);
+        return 0;
+    }
+    case 'f': {
+        int32_t rate = readIntegerValue(value);
+        if (rate >= 3675 && rate <= 44100) {
+            settings.outputRate = rate;
+        } else {
+            logLine(kLevelWarning, "W [INIT] BAD frequency, use %d Hz.", settings.outputRate);
+        }
+        logLine(kLevelInfo, "S [INIT] frequency [%d] Hz.", settings.outputRate);
+        return 0;
+    }
+    case 'm':
+        settings.factorMode = 0;
+        settings.integerFactor = readIntegerValue(value);
+        if (settings.integerFactor > 256) {
+            logLine(kLevelWarning, "W [INIT] too large Multiple-Level.");
+            settings.integerFactor = 256;
+        }
+        logLine(kLevelInfo, "S [INIT] Multiple-Level is [%d].", settings.integerFactor);
+        return 0;
+    case 'o':
+        settings.relativeOffset = readIntegerValue(value);
+        logLine(kLevelInfo, "S [INIT] Relative Offset is [%d] steps.", settings.relativeOffset);
+        return 0;
+    case 't':
+        settings.silenceThreshold = readIntegerValue(value);
+        logLine(kLevelInfo, "S [INIT] Threshold-Level is [%d].", settings.silenceThreshold);
+        return 0;
+    case 'v':
+        settings.addValue = readIntegerValue(value);
+        logLine(kLevelInfo, "S [INIT] Voltage-Level is [%d].", settings.addValue);
+        return 0;
+    default:
+        logLine(kLevelWarning, "W[QOR] Arg. unknown. [/%s]", text);
+        return -1;
+    }
+}
+
+void settleFileNames() {
+    for (int i = 0; i < settings.fileCount; i++) {
+        char* name = settings.fileNames[i];
+        size_t length = strlen(name);
+        size_t from = length > 4 ? length - 4 : 0;
+        if (memchr(name + from, '.', length - from) != nullptr) continue;
+        if (length + 4 >= static_cast<size_t>(kNameBufferSize)) {
+            logFatal("E [QOR] too long filename. [%s]", name);
+        }
+        strcat(name, ".WAV");
+    }
+
+    int needed = 1;
+    bool takesDestination = false;
+    if (settings.operationClass == kClassOneSource) {
+        takesDestination = true;
+    } else if (settings.operationClass == kClassTwoSources) {
+        needed = 2;
+        takesDestination = settings.operationCode != 1;
+    }
+
+    settings.destName = nullptr;
+    if (takesDestination) {
+        if (settings.fileCount == 0) logFatal("E [INIT] too few filename(1).");
+        if (settings.overwriteMode) {
+            strcpy(settings.destNameBuffer, settings.fileNames[0]);
+        } else {
+            settings.fileCount--;
+            strcpy(settings.destNameBuffer, settings.fileNames[settings.fileCount]);
+            settings.fileNames[settings.fileCount][0] = '\0';
+        }
+        settings.destName = settings.destNameBuffer;
+    }
+    if (settings.fileCount < needed) {
+        logFatal("E [INIT] too few filename(2), [%d/%d].", settings.fileCount, needed);
+    }
+}
+
+int parseCommandLine(int argc, const char* const* argv) {
+    resetSettings();
+    if (argc < 2) return -1;
+    selectOperation(argv[1]);
+    for (int i = 2; i < argc; i++) {
+        const char* argument = argv[i];
+        if (isOption(argument)) {
+            applyOption(argument + 1);
+        } else {
+            addFileName(argument);
+        }
+    }
+    settleFileNames();
+    return 1;
+}

@@ -1,0 +1,200 @@
+#include "driver/log.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "driver/command_line.h"
+
+std::string MessageBuffer;
+
+namespace {
+
+const char kUsageUtf8[] = R"(
+QOR WAVE-Utility Ver.2.32
+ usage : qor.exe <operation> [options] filename [filename2] [filename3]
+ operation:                                 options         f2      f3
+  + info                PCMデータ解析表示   /DVR            -       -
+  + ask                 PCMデータ解析非表示 /DVR            -       -
+  + compare             PCMを比較           /oOV2t          src2    -
+  + mix                 PCMを加算Mix        /oOV2Wt         src2    dest
+  + subtract            PCMを減算Mix        /oOV2Wt         src2    dest
+  + boost               PCM音量をUp/Down    /mMB                    dest
+  + max                 PCM音量をMaxに増幅                          dest
+  + add                 PCM電圧をUp/Down    /v                      dest
+  + reverse             逆相化              -                       dest
+  + back                逆再生              -                       dest
+  + l2mono              左側をモノ抽出      -                       dest
+  + r2mono              右側をモノ抽出      -                       dest
+  + lrmono              加算によるモノ化    -                       dest
+  + ccancel             減算によるモノ化    -                       dest
+  + lrsprit             ステレオを分割      -                       dest
+  + lrcombine           ステレオに結合      /oO             src2    dest
+    compress            高音量部を圧縮      /Mt                     dest
+  + vcompress           高電圧部を圧縮      /Mt                     dest
+  + combine             PCMを連結           /L              src2    dest
+    noisecut            小音量部Mute        /tL                     dest
+    delsilent           無音削除            /tL                     dest
+  + inssilent           無音挿入            /L                      dest
+  + cut                 削除                /L                      dest
+  + head                先頭抽出            /L                      dest
+    fade                フェードI/O         /LM                     dest
+    click               クリック音付加      /oOL2                   dest
+  - convert             変換                /bf                     dest
+  + sb8convert          簡易8bit変換                                dest
+    importnaked         PC8/PPI/PHL入力     /bf                     dest
+  + lofi                Lo-Fi               /bf                     dest
+ options:
+  + 汎用          /D    デバッグモード
+  + 汎用          /V    詳細情報表示
+  + 汎用          /F    強制続行
+  + 汎用          /2    閾値判定を片chではなく両chが成立した時点とする
+  + 汎用          /T    閾値判定を後方で行う
+  + 汎用          /W    出力ファイル名destをsrc1と同名とする(上書きモード)
+  + 汎用          /S    モードとエラー以外の情報を表示しない
+    汎用          /s    ステレオリンクする
+    汎用          /8    8bit出力時にsignedとする default=unsigned
+  + 汎用          /N    PCMデータのみを出力 拡張子はPPI(8bit)/PHL(16bit)
+  + 汎用          /t*   無音部位識別用閾値(絶対値)
+  + 汎用          /G*   波形BMPを出力 圧縮時は最大/最小値 正:幅 負:倍率
+  + 汎用          /g*   波形BMPを出力 圧縮時は平均値
+  + add           /v*   加算電圧
+  + boost         /B#   実数倍率 単位:dB
+  + boost         /M#   実数倍率 無単位
+  + boost         /m*   整数倍率 無単位 負の場合は絶対値で除算する
+  + v/compress    /M#   実数圧縮率 無単位
+  + info          /m*   /Vにおける表示範囲を指定数×16stepsとする
+  + mix/subtract  /O*   src2がsrc1に対して再生開始を遅らせる絶対offset
+  + mix/subtract  /o*   自動検出に対する相対offset
+  + inssilent     /L*   先頭に挿入する長さ(steps) 負の場合は末尾
+  + cut/head      /L*   先頭を削除/抽出する長さ(steps) 負の場合は末尾
+    click         /L*   始点からclick迄の長さ(steps) 負の場合は有意音声始点から
+    fade          /L*   始点からfadein迄の長さ(steps) 負の場合はfadeout
+  + combine       /L*   データ間に挿入する無音(steps)
+  + 汎用          /R@   戻り値 /RC:ch数 /RB:bitrate
+  - convert/lofi  /b*   出力ビットレート
+  - convert/lofi  /f*   出力サンプリング周波数
+    convert       /-@   出力フォーマット 省略時RIFF
+
+    allready functions has [+] mark.
+    restrictively or instability functions has [-] mark.
+    follow integer numerics options has [*] mark.
+    follow realnumerics options has [#] mark.
+    follow strings options has [@] mark.
+    not ready functions has no mark.
+)";
+
+// Converts the UTF-8 usage text to Shift_JIS (code page 932), the text's native encoding.
+std::string toShiftJis(const std::string& utf8) {
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open("SHIFT_JIS", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
+    std::string out(utf8.size() * 2, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size();
+    char* dst = out.data();
+    size_t outLeft = out.size();
+    size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || inLeft != 0) return utf8;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+void writeLine(FILE* stream, const std::string& text) {
+    fwrite(text.data(), 1, text.size(), stream);
+    if (text.back() != '\n') fputc('\n', stream);
+    fflush(stream);
+}
+
+void formatInto(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int length = vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (length < 0) {
+        MessageBuffer.clear();
+        return;
+    }
+    MessageBuffer.resize(static_cast<size_t>(length) + 1);
+    vsnprintf(MessageBuffer.data(), MessageBuffer.size(), format, args);
+    MessageBuffer.resize(static_cast<size_t>(length));
+}
+
+}  // namespace
+
+int logMessage(int level) {
+    FILE* stream = nullptr;
+    if (level <= settings.stderrThreshold) {
+        stream = stderr;
+    } else if (level <= settings.stdoutThreshold) {
+        stream = stdout;
+    }
+    if (stream != nullptr && !MessageBuffer.empty()) {
+        // Keep the two streams in program order when both go to one place.
+        fflush(stream == stdout ? stderr : stdout);
+        writeLine(stream, MessageBuffer);
+    }
+    MessageBuffer.clear();
+    if (level == kLevelInternal) throw QorExit{-2};
+    if (level == kLevelError) throw QorExit{-1};
+    return 0;
+}
+
+void logLine(int level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    formatInto(format, args);
+    va_end(args);
+    logMessage(level);
+}
+
+void logFatal(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    formatInto(format, args);
+    va_end(args);
+    logMessage(kLevelError);
+    throw QorExit{-1};  // not reached: level 0 always ends the run
+}
+
+void logInternal(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    formatInto(format, args);
+    va_end(args);
+    logMessage(kLevelInternal);
+    throw QorExit{-2};  // not reached
+}
+
+std::string usageText() {
+    std::string text(kUsageUtf8);
+    const char* codeset = nl_langinfo(CODESET);
+    if (codeset != nullptr && (strcmp(codeset, "UTF-8") == 0 || strcmp(codeset, "utf8") == 0)) {
+        return text;
+    }
+    return toShiftJis(text);
+}
+
+void printUsage(int code) {
+    fflush(stdout);
+    std::string text = usageText();
+    fwrite(text.data(), 1, text.size(), stderr);
+    fflush(stderr);
+    throw QorExit{code};
+}
+
+void initialiseStreams() {
+    static char errorBuffer[1 << 16];
+    static char outputBuffer[1 << 16];
+    setvbuf(stderr, errorBuffer, _IOFBF, sizeof errorBuffer);
+    setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+}
+
+void flushStreams() {
+    fflush(stdout);
+    fflush(stderr);
+}

@@ -1,0 +1,41 @@
+// Log output: every reported line goes through logMessage, routed by level.
+#pragma once
+
+#include <string>
+
+// Levels: -1 internal error (exit -2), 0 error (exit -1), 1 warning, 2 finish line, 3 the rest.
+enum LogLevel : int {
+    kLevelInternal = -1,
+    kLevelError = 0,
+    kLevelWarning = 1,
+    kLevelFinish = 2,
+    kLevelInfo = 3,
+};
+
+// Carries a process exit from the place that ends the run to main, so that nothing runs
+// after the fatal line and tests can observe the exit code.
+struct QorExit {
+    int code;
+};
+
+// The line being built. Empty between two calls of logMessage.
+extern std::string MessageBuffer;
+
+// Emits MessageBuffer at `level` and empties it. Levels 0 and -1 end the run (throw QorExit).
+int logMessage(int level);
+
+// Formats one line into MessageBuffer and emits it.
+void logLine(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Logs at level 0: the run ends.
+[[noreturn]] void logFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Logs at level -1: an internal consistency error, the run ends with -2.
+[[noreturn]] void logInternal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes the usage text to the error stream and ends the run with `code`.
+[[noreturn]] void printUsage(int code);
+// The usage text as printUsage writes it for the current locale.
+std::string usageText();
+
+// Gives the two streams large buffers; logMessage flushes after every line.
+void initialiseStreams();
+void flushStreams();

@@ -1,0 +1,10 @@
+#include <clocale>
+
+#include "driver/dispatch.h"
+#include "driver/log.h"
+
+int main(int argc, char** argv) {
+    setlocale(LC_CTYPE, "");
+    initialiseStreams();
+    return runQor(argc, argv);
+}

@@ -1,0 +1,17 @@
+#include "ops/overflow.h"
+
+#include "driver/command_line.h"
+#include "driver/log.h"
+
+void countOverflow(OverflowCounter& counter) {
+    counter.count++;
+    if (counter.count > settings.overflowLimit) {
+        logFatal("E [%s] too many OverFlow (%d times), Aborted.", counter.errorTag, counter.count);
+    }
+}
+
+void reportOverflow(const OverflowCounter& counter) {
+    if (counter.count > 0) {
+        logLine(kLevelWarning, "W [%s] found OverFlow, %d time(s).", counter.warningTag, counter.count);
+    }
+}

@@ -1,0 +1,16 @@
+// Comparison of two analysed sources: formats, lengths, silences and the slide between them.
+#pragma once
+
+#include <cstdint>
+
+#include "wave/stats.h"
+
+struct CompareResult {
+    PcmSource* first;
+    PcmSource* second;
+    int32_t formatMatch;
+    int32_t thresholdOk;
+    int32_t slide;  // steps by which source 2 starts later than source 1
+};
+
+CompareResult* compareSources(PcmSource* first, PcmSource* second);

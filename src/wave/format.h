@@ -1,0 +1,51 @@
+// The "fmt " chunk as it lies in a RIFF/WAVE file, and little-endian access to sample bytes.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+// The "fmt " chunk, header included, field by field in file order (24 bytes, little-endian).
+// The same layout stands at offset 12 of every result image.
+struct FormatInfo {
+    char chunkId[4];
+    int32_t chunkSize;
+    int16_t formatTag;
+    int16_t channels;
+    int32_t sampleRate;
+    int32_t byteRate;
+    int16_t blockAlign;
+    int16_t bitsPerSample;
+};
+static_assert(sizeof(FormatInfo) == 24, "FormatInfo mirrors the file layout");
+
+inline int16_t readInt16(const uint8_t* p) {
+    return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+}
+inline int32_t readInt32(const uint8_t* p) {
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                                (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+}
+inline void writeInt16(uint8_t* p, int32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void writeInt32(uint8_t* p, int32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// Reads a FormatInfo from 24 bytes laid out as in the file.
+inline FormatInfo readFormatInfo(const uint8_t* p) {
+    FormatInfo f;
+    memcpy(f.chunkId, p, 4);
+    f.chunkSize = readInt32(p + 4);
+    f.formatTag = readInt16(p + 8);
+    f.channels = readInt16(p + 10);
+    f.sampleRate = readInt32(p + 12);
+    f.byteRate = readInt32(p + 16);
+    f.blockAlign = readInt16(p + 20);
+    f.bitsPerSample = readInt16(p + 22);
+    return f;
+}

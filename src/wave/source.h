@@ -1,0 +1,12 @@
+// Reading a source file: load it, check the RIFF/WAVE container and walk its chunks.
+#pragma once
+
+#include <cstdint>
+
+#include "wave/format.h"
+#include "wave/stats.h"
+
+// Reads fileNames[fileIndex]. reportMode 1 lists the file and its statistics (info, ask),
+// 0 analyses it quietly for a processing operation. Returns the source analysed from the data
+// chunk, or null when the file holds no data chunk with at least one step.
+PcmSource* readSource(int fileIndex, int reportMode);
