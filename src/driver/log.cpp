@@ -121,7 +121,8 @@ void formatInto(const char* format, va_list args) {
     }
     MessageBuffer.resize(static_cast<size_t>(length) + 1);
     vsnprintf(MessageBuffer.data(), MessageBuffer.size(), format, args);
-    MessageBuffer.resize(static_cast<size_t>(length));
+    // The line is a C string: a zero byte formatted into it (a "%c" of a zero byte) ends it.
+    MessageBuffer.resize(strlen(MessageBuffer.c_str()));
 }
 
 }  // namespace

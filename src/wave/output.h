@@ -19,3 +19,7 @@ uint8_t* allocateSilence(int64_t steps, int64_t blockAlign);
 
 WaveImage* buildWaveImage(const FormatInfo& format, int32_t steps, const uint8_t* samples);
 int writeResult(WaveImage* image);
+int writeRiffFile(WaveImage* image);
+int writeNakedPcm(WaveImage* image);
+// Switches 8-bit samples between unsigned (silence 128) and signed (silence 0), in place.
+void switchSign8(uint8_t* bytes, int64_t length);

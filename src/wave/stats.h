@@ -28,3 +28,9 @@ struct PcmSource {
     uint8_t* image;      // the whole loaded file
     int64_t imageSize;   // bytes in image
 };
+
+// Analyses `steps` (at least 1) steps of samples starting at `data`, which lies `dataOffset`
+// bytes into the source file. reportMode 1 prints the statistics. The caller has checked that
+// steps * blockAlign bytes are present and that a step holds every channel's sample.
+PcmSource* analyseSource(uint8_t* data, const FormatInfo& format, int32_t steps, int reportMode,
+                         int64_t dataOffset);
