@@ -1,4 +1,77 @@
 #include "wave/compare.h"
 
-// Not built yet: the operation answers as an unknown one.
-CompareResult* compareSources(PcmSource*, PcmSource*) { return nullptr; }
+#include "driver/buffers.h"
+#include "driver/command_line.h"
+#include "driver/log.h"
+
+namespace {
+
+double seconds(const PcmSource* source) {
+    return static_cast<double>(source->steps) / static_cast<double>(source->format.sampleRate);
+}
+
+void logTable(const PcmSource* a, const PcmSource* b) {
+    logLine(kLevelInfo, "  [COMP]             :  Source1      Source2");
+    logLine(kLevelInfo, "  [COMP] Channels    : %10d / %10d ", a->format.channels, b->format.channels);
+    logLine(kLevelInfo, "  [COMP] BitRate     : %10d / %10d bits", a->format.bitsPerSample, b->format.bitsPerSample);
+    logLine(kLevelInfo, "  [COMP] Frequency   : %10d / %10d Hz", a->format.sampleRate, b->format.sampleRate);
+    logLine(kLevelInfo, "  [COMP] Length      : %10.3f / %10.3f seconds", seconds(a), seconds(b));
+    logLine(kLevelInfo, "  [COMP] Length      : %10d / %10d steps", a->steps, b->steps);
+    logLine(kLevelInfo, "  [COMP] HeadSilence : %10d / %10d steps", a->headSilence, b->headSilence);
+    logLine(kLevelInfo, "  [COMP] Available   : %10d / %10d steps", a->available, b->available);
+    logLine(kLevelInfo, "  [COMP] TailSilence : %10d / %10d steps", a->tailSilence, b->tailSilence);
+}
+
+// Steps by which source 2 must start later than source 1 so that their sounds line up: at the
+// first loud step, or with /T at the last one (the two sounds then end together).
+int32_t slideBetween(const PcmSource* a, const PcmSource* b) {
+    int64_t slide;
+    if (settings.tailSideJudge != 0) {
+        slide = (static_cast<int64_t>(a->steps) - a->tailSilence) - (static_cast<int64_t>(b->steps) - b->tailSilence);
+    } else {
+        slide = static_cast<int64_t>(a->headSilence) - b->headSilence;
+    }
+    // Both terms lie in 0..steps, so the difference always fits in 32 bits.
+    return static_cast<int32_t>(slide);
+}
+
+}  // namespace
+
+CompareResult* compareSources(PcmSource* first, PcmSource* second) {
+    auto* result = apmallocZeroed<CompareResult>();
+    result->first = first;
+    result->second = second;
+
+    logLine(kLevelInfo, "- [QOR]");
+    logLine(kLevelInfo, "- [COMP] Start compare. ===========================");
+    logTable(first, second);
+
+    const FormatInfo& f1 = first->format;
+    const FormatInfo& f2 = second->format;
+    if (f1.channels != f2.channels || f1.bitsPerSample != f2.bitsPerSample || f1.sampleRate != f2.sampleRate) {
+        logLine(kLevelWarning, "W [COMP] not match format.");
+        return result;
+    }
+    result->formatMatch = 1;
+    logLine(kLevelInfo, "C [COMP] Format check OK.");
+
+    if (first->available == 0 || second->available == 0) {
+        logLine(kLevelWarning, "W [COMP] too BIG threshold level.");
+        return result;
+    }
+    result->thresholdOk = 1;
+    logLine(kLevelInfo, "C [COMP] Threshold check OK, [%d/0x%X].", settings.silenceThreshold,
+            static_cast<unsigned>(settings.silenceThreshold));
+
+    result->slide = slideBetween(first, second);
+
+    if (first->steps == second->steps) logLine(kLevelInfo, "C [COMP] match length.");
+    if (first->available == second->available) logLine(kLevelInfo, "C [COMP] match AVAILABLE length.");
+    if (first->headSilence == second->headSilence) {
+        logLine(kLevelInfo, "C [COMP] match HeadSilence length.");
+    } else {
+        logLine(kLevelInfo, "C [COMP] NOT match HeadSilence length,");
+        logLine(kLevelInfo, "         Source[2] slide %d step(s) forward, If you mixing PCMs.", result->slide);
+    }
+    return result;
+}
