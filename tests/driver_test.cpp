@@ -1,0 +1,259 @@
+// The run as a whole: usage text, exit codes, stream routing, tracked buffers and the hex dump.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "driver/buffers.h"
+#include "driver/command_line.h"
+#include "driver/log.h"
+#include "support/run_qor.h"
+#include "support/wave_writer.h"
+#include "wave/hexdump.h"
+
+namespace {
+
+// A few lines of the usage text, and the Shift_JIS bytes of the characters they use, taken from
+// the JIS X 0208 table; the rest of the text is plain ASCII.
+const std::map<std::string, std::string> kShiftJis = {
+    {"デ", "\x83\x66"}, {"ー", "\x81\x5B"}, {"タ", "\x83\x5E"}, {"解", "\x89\xF0"}, {"析", "\x90\xCD"},
+    {"表", "\x95\x5C"}, {"示", "\x8E\xA6"}, {"非", "\x94\xF1"}, {"汎", "\x94\xC4"}, {"用", "\x97\x70"},
+    {"閾", "\xE8\x87"}, {"値", "\x92\x6C"}, {"×", "\x81\x7E"}, {"無", "\x96\xB3"}, {"音", "\x89\xB9"},
+    {"部", "\x95\x94"}, {"位", "\x88\xCA"}, {"識", "\x8E\xAF"}, {"別", "\x95\xCA"}, {"絶", "\x90\xE2"},
+    {"対", "\x91\xCE"},
+};
+
+std::string toShiftJisByTable(const std::string& utf8) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            out += utf8[i++];
+            continue;
+        }
+        size_t length = c >= 0xE0 ? 3 : 2;
+        auto found = kShiftJis.find(utf8.substr(i, length));
+        EXPECT_NE(found, kShiftJis.end()) << "no table entry for byte " << i;
+        if (found != kShiftJis.end()) out += found->second;
+        i += length;
+    }
+    return out;
+}
+
+const char* kUsageHead =
+    "\nQOR WAVE-Utility Ver.2.32\n"
+    " usage : qor.exe <operation> [options] filename [filename2] [filename3]\n"
+    " operation:                                 options         f2      f3\n"
+    "  + info                PCMデータ解析表示   /DVR            -       -\n"
+    "  + ask                 PCMデータ解析非表示 /DVR            -       -\n";
+const char* kUsageTail =
+    "  + 汎用          /t*   無音部位識別用閾値(絶対値)\n";
+const char* kUsageEnd =
+    "    follow strings options has [@] mark.\n"
+    "    not ready functions has no mark.\n";
+
+TEST(Usage, BareCommandAndUnknownWord) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+    } cases[] = {{{}, 0}, {{"frobnicate", "a"}, 255}, {{"/D", "info", "a"}, 255}, {{"delsilent", "a", "b"}, 255}};
+    for (const Case& c : cases) {
+        RunResult r = runQor(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind(kUsageHead, 0), 0u) << r.err.substr(0, 200);
+        EXPECT_EQ(r.err.size() - r.err.rfind(kUsageEnd), strlen(kUsageEnd));
+        EXPECT_NE(r.err.find(kUsageTail), std::string::npos);
+        EXPECT_EQ(lines(r.err).size(), 72u);
+    }
+}
+
+TEST(Usage, ShiftJisOutsideUtf8Locales) {
+    RunResult utf8 = runQor({}, ".", "C.UTF-8");
+    RunResult sjis = runQor({}, ".", "C");
+    EXPECT_EQ(sjis.exitCode, 0);
+    EXPECT_EQ(sjis.err.rfind(toShiftJisByTable(kUsageHead), 0), 0u);
+    EXPECT_NE(sjis.err.find(toShiftJisByTable(kUsageTail)), std::string::npos);
+    // Every Japanese character takes three UTF-8 bytes (two for "×") and two Shift_JIS bytes.
+    EXPECT_EQ(utf8.err.size(), 4817u);
+    EXPECT_EQ(sjis.err.size(), 4293u);
+    // Line structure and blanks are the same in both encodings.
+    auto u = lines(utf8.err);
+    auto s = lines(sjis.err);
+    ASSERT_EQ(u.size(), s.size());
+    for (size_t i = 0; i < u.size(); i++) {
+        bool ascii = std::all_of(u[i].begin(), u[i].end(), [](char ch) { return (ch & 0x80) == 0; });
+        if (ascii) {
+            EXPECT_EQ(u[i], s[i]);
+        }
+    }
+}
+
+TEST(Run, MissingFileAndExitCodes) {
+    TempDir dir;
+    writeFile(dir / "st.wav", makeWave(2, 16, 44100, {0, 0, 5000, -5000}));
+    writeFile(dir / "m8.wav", makeWave(1, 8, 8000, {0, 50, -50}));
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out, err;
+    } cases[] = {
+        {{"info", "nothere.wav"}, 255, "- [QOR] Run INFO-mode.\n- [QOR] Start QOR =================================\n"
+                                       "- [INFO] file info ================================\n",
+         "E [QOR] Error input file not found. [nothere.wav]\n"},
+        {{"info", "no%dthere"}, 255, "", "E [QOR] Error input file not found. [no%dthere.WAV]\n"},
+        {{"ask", "nothere"}, 255, "", "E [QOR] Error input file not found. [nothere.WAV]\n"},
+        {{"ask", "/RC", "st.wav"}, 2, "", ""},
+        {{"ask", "/RB", "st.wav"}, 16, "", ""},
+        {{"ask", "/RB", "m8.wav"}, 8, "", ""},
+        {{"ask", "st.wav"}, 0, "", ""},
+        {{"boost", "/S", "/RC", "/m2", "nothere.wav", "out.wav"}, 255, "- [QOR] Run BOOST-mode.\n", "E [QOR] Error input file not found. [nothere.wav]\n"},
+    };
+    for (const Case& c : cases) {
+        RunResult r = runQor(c.args, dir.path);
+        SCOPED_TRACE(c.args.back());
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        if (!c.out.empty() || c.args[0] != "info") {
+            EXPECT_EQ(r.out, c.out);
+        }
+        EXPECT_EQ(r.err, c.err);
+    }
+    RunResult info = runQor({"info", "/RC", "st.wav"}, dir.path);
+    EXPECT_EQ(info.exitCode, 2);
+    auto out = lines(info.out);
+    ASSERT_GE(out.size(), 4u);
+    EXPECT_EQ(out[0], "- [QOR] Run INFO-mode.");
+    EXPECT_EQ(out[1], "- [QOR] Start QOR =================================");
+    EXPECT_EQ(out[out.size() - 2], "- [APMALLOC] unhandling buffers, 3 areas.");
+    EXPECT_EQ(out.back(), "- [QOR] finish QOR.");
+}
+
+TEST(Run, DebugRoutesEverythingToTheErrorStreamInOrder) {
+    TempDir dir;
+    writeFile(dir / "st.wav", makeWave(2, 16, 44100, {0, 0, 5000, -5000}));
+    RunResult plain = runQor({"info", "/x", "st.wav"}, dir.path, "C.UTF-8", true);
+    RunResult debug = runQor({"ask", "st.wav", "/D"}, dir.path);
+    EXPECT_EQ(debug.out, "");
+    auto merged = lines(plain.out);
+    auto err = lines(debug.err);
+    // The same lines in the same order; ask logs no Run line and /D its own line.
+    ASSERT_EQ(merged.size(), err.size() + 1);
+    EXPECT_EQ(merged[1], "W[QOR] Arg. unknown. [/x]");
+    EXPECT_EQ(err[0], "S [INIT] run DEBUG mode.");
+    for (size_t i = 1; i < err.size(); i++) EXPECT_EQ(merged[i + 1], err[i]);
+}
+
+TEST(Log, RoutingByLevelAndThresholds) {
+    struct Case {
+        int8_t errMax, outMax;
+        int level;
+        bool toErr, toOut;
+    } cases[] = {
+        {1, 3, 1, true, false}, {1, 3, 2, false, true},  {1, 3, 3, false, true}, {3, -1, 3, true, false},
+        {3, -1, 1, true, false}, {0, 0, 1, false, false}, {0, 0, 3, false, false},
+    };
+    for (const Case& c : cases) {
+        resetSettings();
+        settings.stderrThreshold = c.errMax;
+        settings.stdoutThreshold = c.outMax;
+        StreamCapture capture;
+        logLine(c.level, "line %d%%", 5);
+        std::string out = capture.out(), err = capture.err();
+        EXPECT_EQ(err, c.toErr ? "line 5%\n" : "");
+        EXPECT_EQ(out, c.toOut ? "line 5%\n" : "");
+        EXPECT_TRUE(MessageBuffer.empty());
+    }
+    resetSettings();
+    StreamCapture capture;
+    logLine(kLevelInfo, "ends in a feed\n");
+    MessageBuffer = "set by hand";
+    logMessage(kLevelInfo);
+    logMessage(kLevelInfo);  // an empty buffer writes nothing
+    EXPECT_EQ(capture.out(), "ends in a feed\nset by hand\n");
+}
+
+TEST(Log, ErrorLevelsEndTheRun) {
+    for (auto [level, code] : {std::pair{0, -1}, {-1, -2}}) {
+        resetSettings();
+        settings.stderrThreshold = 0;
+        settings.stdoutThreshold = 0;
+        StreamCapture capture;
+        int caught = 0;
+        try {
+            logLine(level, "E [X] stop.");
+        } catch (const QorExit& exit) {
+            caught = exit.code;
+        }
+        EXPECT_EQ(caught, code);
+        EXPECT_EQ(capture.err(), "E [X] stop.\n");
+    }
+}
+
+TEST(Buffers, RegistryGrowsAndReleasesEverything) {
+    resetSettings();
+    apmalloc(kReleaseAll);
+    EXPECT_EQ(trackedBufferCount(), 0);
+    {
+        StreamCapture capture;
+        apmalloc(kReleaseAll);  // nothing registered: nothing logged
+        EXPECT_EQ(capture.out(), "");
+    }
+    for (int i = 0; i < 130; i++) {
+        auto* p = static_cast<uint8_t*>(apmalloc(16));
+        p[15] = static_cast<uint8_t>(i);
+    }
+    EXPECT_EQ(trackedBufferCount(), 130);
+    StreamCapture capture;
+    apmalloc(kReleaseAll);
+    EXPECT_EQ(capture.out(), "- [APMALLOC] unhandling buffers, 131 areas.\n");
+    EXPECT_EQ(trackedBufferCount(), 0);
+}
+
+TEST(Buffers, LoadFileImageGuardsBothEnds) {
+    TempDir dir;
+    resetSettings();
+    for (size_t size : {0u, 1u, 10u, 70000u}) {
+        Bytes bytes(size);
+        for (size_t i = 0; i < size; i++) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
+        writeFile(dir / "f", bytes);
+        uint8_t* image = nullptr;
+        EXPECT_EQ(loadFileImage((dir / "f").c_str(), &image), static_cast<int64_t>(size));
+        EXPECT_EQ(image[-1], 0);
+        EXPECT_EQ(image[size], 0);
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), image));
+    }
+    StreamCapture capture;
+    EXPECT_THROW(loadFileImage(dir.path.c_str(), nullptr), QorExit);  // a folder cannot be read
+    EXPECT_EQ(capture.err(), "E [QOR] File read error.\n");
+    apmalloc(kReleaseAll);
+}
+
+TEST(HexDump, RowsAndColumns) {
+    const std::string rule = " " + std::string(78, '=') + "\n";
+    struct Case {
+        Bytes bytes;
+        int bps, channels;
+        const char* caption;
+        int64_t offset;
+        std::string expected;
+    } cases[] = {
+        {{0x10, 0x00, 0xFF, 0xFF}, 2, 2, "BORDER", 44,
+         rule + " BORDER    LitE BigE    Decimal   :  LitE BigE    Decimal\n" +
+             " 0000002C  1000 0010         16   :  FFFF FFFF          1-\n" + rule},
+        {{0x80, 0x00, 0xFF}, 1, 1, "ALL", 0x1234ABCD,
+         rule + " ALL       Bin Dec\n" + " 1234ABCD  80  128 \n" + " 1234ABCE  00    0 \n" +
+             " 1234ABCF  FF  255 \n" + rule},
+        {{0x00, 0x80, 0x80}, 2, 2, "X", 0,  // an unfinished row keeps no line feed
+         rule + " X         LitE BigE    Decimal   :  LitE BigE    Decimal\n" +
+             " 00000000  0080 8000      32768-  :  " + rule},
+    };
+    for (const Case& c : cases) {
+        StreamCapture capture;
+        EXPECT_EQ(hexDump(c.bytes.data(), static_cast<int64_t>(c.bytes.size()), c.bps, c.channels, c.caption, c.offset), 0);
+        EXPECT_EQ(capture.err(), c.expected);
+    }
+    StreamCapture capture;
+    EXPECT_EQ(hexDump(nullptr, 0, 2, 1, "ALL", 0), -1);
+    EXPECT_EQ(capture.err(), "");
+}
+
+}  // namespace
