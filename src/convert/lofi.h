@@ -1,7 +1,16 @@
 // Lo-fi: hold and quantise passes imitating a lower rate and resolution.
 #pragma once
 
+#include <cstdint>
+
 #include "wave/output.h"
 #include "wave/stats.h"
 
 WaveImage* lofiStage(PcmSource* source);
+
+// The mean of channel `channel` of a 16-bit source over the real step positions [a, b), each
+// step weighted by the length of its overlap with the window; 0 <= a, b <= steps. The sum is
+// taken in double precision in increasing step order and the quotient truncated toward zero.
+// An empty window (a >= b) gives 0. Reads the samples as they stand, so a pass that rewrites
+// the buffer sees its own earlier writes.
+int32_t windowMean(const PcmSource& source, int channel, double a, double b);

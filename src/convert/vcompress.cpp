@@ -1,4 +1,55 @@
 #include "convert/vcompress.h"
 
-// Not built yet: the operation answers as an unknown one.
-WaveImage* vcompressStage(PcmSource*) { return nullptr; }
+#include <cstdlib>
+
+#include "driver/command_line.h"
+#include "driver/log.h"
+#include "ops/overflow.h"
+#include "wave/format.h"
+
+namespace {
+
+// Truncates toward zero, holding values far outside the 16-bit range just outside it so the
+// clamp still sees them (and never converts a value no integer can hold).
+inline int64_t truncateForClamp(double value) {
+    if (value >= 32768.0) return 32768;
+    if (value <= -32769.0) return -32769;
+    return static_cast<int64_t>(value);
+}
+
+}  // namespace
+
+WaveImage* vcompressStage(PcmSource* source) {
+    if (source->format.bitsPerSample == 8) logFatal("E [VCOMPRESS] not ready bitrate(8).");
+    const int32_t threshold = settings.silenceThreshold;
+    const double rate = settings.realFactor;
+    logLine(kLevelInfo, "- [VCOMPRESS] threshold level %d , rate %5.2f.", threshold, rate);
+
+    OverflowCounter overflow = overflowCounter("VCOMPRESS", "VCOMPRESS");
+    const int64_t steps = source->steps;
+    const int64_t stride = source->format.blockAlign;
+    const int channels = source->format.channels;
+    for (int64_t k = 0; k < steps; k++) {
+        uint8_t* step = source->data + k * stride;
+        for (int c = 0; c < channels; c++) {
+            uint8_t* p = step + c * 2;
+            const int32_t sample = readInt16(p);
+            const int32_t magnitude = std::abs(sample);
+            if (magnitude < threshold) continue;
+            // At the threshold itself the curve passes through T whatever the rate (an
+            // infinite rate would otherwise make 0 x rate undefined).
+            const int64_t above = static_cast<int64_t>(magnitude) - threshold;
+            double level = above == 0 ? static_cast<double>(threshold)
+                                      : static_cast<double>(threshold) + static_cast<double>(above) * rate;
+            if (level > 32767.0) {
+                countOverflow(overflow);
+                level = 32767.0;
+            }
+            const double sign = sample > 0 ? 1.0 : -1.0;
+            // A negative rate can drive the level far below zero: clamp rather than wrap.
+            writeInt16(p, clampSample16(truncateForClamp(sign * level), overflow));
+        }
+    }
+    reportOverflow(overflow);
+    return buildWaveImage(source->format, source->steps, source->data);
+}
