@@ -1,4 +1,222 @@
 #include "bitmap/waveform.h"
 
-// Not built yet: the operation answers as an unknown one.
-int waveBitmap(const char*, const FormatInfo&, const uint8_t*, int64_t) { return 0; }
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "driver/command_line.h"
+#include "driver/log.h"
+
+namespace {
+
+// Picture geometry: a 10-pixel left margin, a 4-pixel right margin, and the zero axis at row
+// 131 with 128 rows above and below it inside the frame.
+constexpr int32_t kLeftMargin = 10;
+constexpr int32_t kSideMargins = 14;
+constexpr int32_t kPictureHeight = 263;
+constexpr int32_t kAxisRow = 131;
+constexpr int32_t kHalfHeight = 128;
+constexpr int32_t kGridSpacing = 100;
+
+template <int Bytes>
+inline int32_t readSample(const uint8_t* p) {
+    if constexpr (Bytes == 1) {
+        return static_cast<int32_t>(p[0]) - 128;  // unsigned 8-bit PCM, silence at 128
+    } else if constexpr (Bytes == 2) {
+        return readInt16(p);
+    } else if constexpr (Bytes == 3) {
+        int32_t v = static_cast<int32_t>(p[0] | (p[1] << 8) | (p[2] << 16));
+        return (v ^ 0x800000) - 0x800000;  // sign-extend 24 bits
+    } else {
+        return readInt32(p);
+    }
+}
+
+// Scales a sample value to -128..127 plot units.
+template <int Bytes>
+constexpr int64_t kDivisor = Bytes == 1 ? 1 : Bytes == 2 ? 256 : Bytes == 3 ? 65536 : 16777216;
+
+// Colours rows top..bottom (inclusive) of column x.
+inline void plotRows(Bitmap8* canvas, uint8_t colour, int32_t x, int64_t top, int64_t bottom) {
+    bitmapVRun(canvas, colour, x, static_cast<int32_t>(top), static_cast<int32_t>(bottom - top + 1));
+}
+
+// Joins the average line's point y in column x to the previous column's point prev: the run
+// goes in the column of the larger magnitude, and a change of sign crosses the axis row in
+// both columns.
+void joinAverage(Bitmap8* canvas, uint8_t colour, int32_t x, int64_t prev, int64_t y) {
+    const int64_t a = kAxisRow;
+    if (prev == 0) {
+        if (y > 0) plotRows(canvas, colour, x, a - y, a - 1);
+        if (y < 0) plotRows(canvas, colour, x, a + 1, a - y);
+    } else if (y == 0) {
+        if (prev > 0) plotRows(canvas, colour, x - 1, a - prev, a - 1);
+        if (prev < 0) plotRows(canvas, colour, x - 1, a + 1, a - prev);
+    } else if ((prev > 0) != (y > 0)) {
+        if (prev > 0) {
+            plotRows(canvas, colour, x - 1, a - prev, a);
+            plotRows(canvas, colour, x, a, a - y);
+        } else {
+            plotRows(canvas, colour, x - 1, a, a - prev);
+            plotRows(canvas, colour, x, a - y, a);
+        }
+    } else if (std::abs(y) > std::abs(prev)) {
+        if (y > 0) {
+            plotRows(canvas, colour, x, a - y, a - 1 - prev);
+        } else {
+            plotRows(canvas, colour, x, a + 1 - prev, a - y);
+        }
+    } else if (y > 0) {
+        plotRows(canvas, colour, x - 1, a - prev, a - 1 - y);
+    } else {
+        plotRows(canvas, colour, x - 1, a + 1 - y, a - prev);
+    }
+}
+
+template <int Bytes>
+void plotTrace(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* cursor, int64_t columns, int64_t step,
+               int64_t g) {
+    // Integer sums of 8-, 16- and 24-bit samples stay far below 2^53, where a double sum would
+    // be just as exact; 32-bit samples are summed in double so that rounding matches.
+    using Sum = std::conditional_t<Bytes == 4, double, int64_t>;
+    constexpr int64_t divisor = kDivisor<Bytes>;
+    const bool peakToPeak = style == kStylePeakToPeak;
+    int64_t prev = 0;
+    for (int64_t col = 0; col < columns; col++) {
+        int32_t low = INT32_MAX;
+        int32_t high = INT32_MIN;
+        Sum sum = 0;
+        for (int64_t i = 0; i < g; i++) {
+            int32_t v = readSample<Bytes>(cursor);
+            cursor += step;
+            sum += v;
+            low = v < low ? v : low;
+            high = v > high ? v : high;
+        }
+        const int32_t x = static_cast<int32_t>(kLeftMargin + col);
+        if (peakToPeak) {
+            int64_t lo = low / divisor;
+            int64_t hi = high / divisor;
+            bitmapVRun(canvas, colour, x, static_cast<int32_t>(kAxisRow - hi), static_cast<int32_t>(hi - lo + 1));
+        } else {
+            double mean = static_cast<double>(sum) / static_cast<double>(g);
+            int64_t y = static_cast<int64_t>(std::trunc(mean)) / divisor;
+            if (col > 0 && y != prev) joinAverage(canvas, colour, x, prev, y);
+            bitmapSetPixel(canvas, colour, x, static_cast<int32_t>(kAxisRow - y));
+            prev = y;
+        }
+    }
+}
+
+// True when the picture would replace a file this run reads: the same name as a source, or
+// the same file reached under another name.
+bool isSourceFile(const std::string& picture) {
+    struct stat pictureStat;
+    bool pictureExists = stat(picture.c_str(), &pictureStat) == 0;
+    for (int i = 0; i < settings.fileCount && i < kMaxFileNames; i++) {
+        const char* source = settings.fileNames[i];
+        if (picture == source) return true;
+        struct stat sourceStat;
+        if (pictureExists && stat(source, &sourceStat) == 0 && sourceStat.st_dev == pictureStat.st_dev &&
+            sourceStat.st_ino == pictureStat.st_ino) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string pictureName(const char* name) {
+    std::string picture(name);
+    size_t slash = picture.rfind('/');
+    size_t base = slash == std::string::npos ? 0 : slash + 1;
+    size_t dot = picture.rfind('.');
+    if (dot != std::string::npos && dot >= base) {
+        if (strcasecmp(picture.c_str() + dot, ".BMP") == 0) return picture;
+        picture.erase(dot);
+    }
+    return picture + ".BMP";
+}
+
+void plotFrame(Bitmap8* canvas, uint8_t colour, int64_t columns, int64_t spacing) {
+    if (columns > INT32_MAX - kSideMargins) return;  // wider than any canvas
+    const int32_t p = static_cast<int32_t>(columns);
+    bitmapHRun(canvas, colour, kLeftMargin, kAxisRow, p);
+    // Grid lines stop before column `columns` itself, not at the right edge of the plot.
+    if (spacing > 1) {
+        for (int64_t x = spacing + kLeftMargin; x < columns; x += spacing) {
+            bitmapVRun(canvas, colour, static_cast<int32_t>(x), kAxisRow - kHalfHeight, 2 * kHalfHeight + 1);
+        }
+    }
+    bitmapRectAround(canvas, colour, kLeftMargin, kAxisRow, p, kHalfHeight);
+}
+
+int wavePlot(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* samples, int64_t total, int bytes,
+             int channels, int channel, int64_t g) {
+    if (bytes < 1 || bytes > 4 || g < 1 || channels < 0 || channel < 0 || channel >= channels) return -1;
+    const int64_t columns = total / g;
+    const int64_t step = static_cast<int64_t>(bytes) * channels;
+    const uint8_t* cursor = samples + static_cast<int64_t>(bytes) * channel;
+    switch (bytes) {
+        case 1: plotTrace<1>(canvas, colour, style, cursor, columns, step, g); break;
+        case 2: plotTrace<2>(canvas, colour, style, cursor, columns, step, g); break;
+        case 3: plotTrace<3>(canvas, colour, style, cursor, columns, step, g); break;
+        default: plotTrace<4>(canvas, colour, style, cursor, columns, step, g); break;
+    }
+    return 0;
+}
+
+int waveBitmap(const char* name, const FormatInfo& format, const uint8_t* samples, int64_t dataBytes) {
+    const std::string picture = pictureName(name);
+    const int bytes = format.bitsPerSample / 8;
+    const int channels = format.channels;
+    const int64_t stepBytes = static_cast<int64_t>(bytes) * channels;
+    const int64_t steps = stepBytes > 0 && dataBytes > 0 ? dataBytes / stepBytes : 0;
+
+    // Samples per pixel: a value already chosen (or given) holds for every picture of the run;
+    // otherwise the fewest that keep the plot within bitmapWidth columns.
+    int64_t g;
+    if (settings.bitmapReduce > 0) {
+        g = settings.bitmapReduce;
+    } else {
+        const int64_t limit = settings.bitmapWidth > 0 ? settings.bitmapWidth : 1;
+        g = steps > limit ? (steps + limit - 1) / limit : 1;
+        if (g > INT32_MAX) g = INT32_MAX;
+        settings.bitmapReduce = static_cast<int32_t>(g);
+    }
+    const int64_t columns = steps / g;
+
+    bool written = false;
+    if (!isSourceFile(picture) && columns <= INT32_MAX - kSideMargins) {
+        Bitmap8* canvas =
+            bitmapCreate(static_cast<int32_t>(columns + kSideMargins), kPictureHeight, picture.c_str());
+        if (canvas != nullptr) {
+            plotFrame(canvas, kColourLightGrey, columns, kGridSpacing);
+            for (int c = 0; c < channels; c++) {
+                uint8_t colour = kColourBlack;
+                if (channels > 1 && c == 0) colour = kColourMaroon;
+                if (channels > 1 && c == 1) colour = kColourNavy;
+                wavePlot(canvas, colour, settings.bitmapMode, samples, columns * g, bytes, channels, c, g);
+            }
+            written = bitmapWrite(canvas) == 0;
+            bitmapRelease(canvas);
+        }
+    }
+    if (!written) logLine(kLevelWarning, "W [BITMAP] cannot output [%s]", picture.c_str());
+
+    logLine(kLevelInfo, "  [BITMAP] Output BMP  :           %s", picture.c_str());
+    if (settings.bitmapMode == kStylePeakToPeak) {
+        logLine(kLevelInfo, "  [BITMAP]     Mode    :           Peak to Peak Line");
+    } else {
+        logLine(kLevelInfo, "  [BITMAP]     Mode    :           Average Line");
+    }
+    logLine(kLevelInfo, "  [BITMAP]     Samples : %9lld samples", static_cast<long long>(steps));
+    logLine(kLevelInfo, "  [BITMAP]     Width   : %9lld pixel", static_cast<long long>(columns));
+    logLine(kLevelInfo, "  [BITMAP]     Reduce  : %9lld samples/pixel", static_cast<long long>(g));
+    return 0;
+}
