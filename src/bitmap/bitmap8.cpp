@@ -201,8 +201,6 @@ int bitmapWrite(const Bitmap8* canvas) {
     if (result == 0) result = writeAll(fd, canvas->pixels, static_cast<int64_t>(canvas->stride) * canvas->height);
     // A failed close can mean the data never reached the disk, so it counts as a failed write.
     if (close(fd) != 0 && result == 0) result = errno > 0 ? -errno : -1;
-    // A picture that was not written completely is removed rather than left truncated.
-    if (result != 0) unlink(canvas->name);
     return result;
 }
 
