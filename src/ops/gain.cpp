@@ -50,31 +50,48 @@ double maximiseFactor(const PcmSource* source) {
     return static_cast<double>(full) / static_cast<double>(peak + 1);
 }
 
+// Where the samples lie: `steps` steps of `channels` 16-bit samples, `stride` bytes apart.
+// A canonical file has no gap between steps; a padded block keeps its padding untouched.
+struct SampleLayout {
+    uint8_t* data;
+    int64_t steps;
+    int64_t channels;
+    int64_t stride;
+};
+
 // Integer rows: the value is computed in 64 bits, so no sum or product can wrap before the clamp.
 template <typename Compute>
-void integerPass(uint8_t* p, int64_t samples, Compute compute) {
+void integerPass(const SampleLayout& layout, Compute compute) {
     OverflowCounter counter = overflowCounter("B/A16", "B/A16");
-    for (int64_t i = 0; i < samples; ++i, p += 2) {
-        writeInt16(p, clampSample16(compute(static_cast<int64_t>(readInt16(p))), counter));
+    uint8_t* step = layout.data;
+    for (int64_t s = 0; s < layout.steps; ++s, step += layout.stride) {
+        uint8_t* p = step;
+        for (int64_t c = 0; c < layout.channels; ++c, p += 2) {
+            writeInt16(p, clampSample16(compute(static_cast<int64_t>(readInt16(p))), counter));
+        }
     }
     reportOverflow(counter);
 }
 
 // Real rows: any excess over the range counts, even a fraction, so the check is made on the
 // double before it is truncated toward zero. A product that is not a number is stored as 0.
-void realPass(uint8_t* p, int64_t samples, double factor) {
+void realPass(const SampleLayout& layout, double factor) {
     OverflowCounter counter = overflowCounter("B/A16f", "B/A16");
-    for (int64_t i = 0; i < samples; ++i, p += 2) {
-        double x = static_cast<double>(readInt16(p)) * factor;
-        if (x > 32767.0) {
-            countOverflow(counter);
-            x = 32767.0;
+    uint8_t* step = layout.data;
+    for (int64_t s = 0; s < layout.steps; ++s, step += layout.stride) {
+        uint8_t* p = step;
+        for (int64_t c = 0; c < layout.channels; ++c, p += 2) {
+            double x = static_cast<double>(readInt16(p)) * factor;
+            if (x > 32767.0) {
+                countOverflow(counter);
+                x = 32767.0;
+            }
+            if (x < -32768.0) {
+                countOverflow(counter);
+                x = -32768.0;
+            }
+            writeInt16(p, x == x ? static_cast<int32_t>(x) : 0);
         }
-        if (x < -32768.0) {
-            countOverflow(counter);
-            x = -32768.0;
-        }
-        writeInt16(p, x == x ? static_cast<int32_t>(x) : 0);
     }
     reportOverflow(counter);
 }
@@ -82,31 +99,27 @@ void realPass(uint8_t* p, int64_t samples, double factor) {
 // Rewrites every 16-bit sample of the source in place, in storage order.
 int gainPass16(PcmSource* source, int code) {
     const FormatInfo& format = source->format;
-    // channels x steps samples, but never beyond the steps x blockAlign bytes the data holds.
-    const int64_t dataBytes = static_cast<int64_t>(source->steps) * std::max<int16_t>(format.blockAlign, 0);
-    const int64_t samples =
-        std::min(static_cast<int64_t>(source->steps) * std::max<int16_t>(format.channels, 0), dataBytes / 2);
-    uint8_t* data = source->data;
+    const SampleLayout data{source->data, source->steps, format.channels, format.blockAlign};
 
     if (code == kMaximize) settings.realFactor = maximiseFactor(source);
 
     if (code == kBoost && settings.factorMode == 1) {
-        realPass(data, samples, settings.realFactor);
+        realPass(data, settings.realFactor);
     } else if (code == kBoost && settings.integerFactor > 0) {
         const int64_t factor = settings.integerFactor;
-        integerPass(data, samples, [factor](int64_t s) { return s * factor; });
+        integerPass(data, [factor](int64_t s) { return s * factor; });
     } else if (code == kBoost && settings.integerFactor < 0) {
         // Integer division truncates toward zero, as the factor's meaning (1/n) asks.
         const int64_t divisor = -static_cast<int64_t>(settings.integerFactor);
-        integerPass(data, samples, [divisor](int64_t s) { return s / divisor; });
+        integerPass(data, [divisor](int64_t s) { return s / divisor; });
     } else if (code == kReverse) {
-        integerPass(data, samples, [](int64_t s) { return -s; });
+        integerPass(data, [](int64_t s) { return -s; });
     } else if (code == kAdd) {
         const int64_t offset = settings.addValue;
-        integerPass(data, samples, [offset](int64_t s) { return s + offset; });
+        integerPass(data, [offset](int64_t s) { return s + offset; });
     } else if (code == kMaximize && settings.factorMode == 1) {
-        realPass(data, samples, settings.realFactor);
-    } else if (samples > 0) {
+        realPass(data, settings.realFactor);
+    } else if (data.steps > 0) {
         logInternal("E [B/A16] LOGIC ERROR 1.");
     }
     return 0;

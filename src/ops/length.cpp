@@ -1,7 +1,115 @@
 #include "ops/length.h"
 
-// Not built yet: the operation answers as an unknown one.
-WaveImage* headStage(PcmSource*) { return nullptr; }
-WaveImage* cutStage(PcmSource*) { return nullptr; }
-WaveImage* insertSilenceStage(PcmSource*) { return nullptr; }
-WaveImage* backwardStage(PcmSource*) { return nullptr; }
+#include <cstdint>
+#include <cstring>
+
+#include "driver/buffers.h"
+#include "driver/command_line.h"
+#include "driver/log.h"
+
+namespace {
+
+// The magnitude of the /L length, in 64 bits so that the unset marker has one.
+int64_t lengthMagnitude() {
+    const int64_t length = settings.lengthSteps;
+    return length < 0 ? -length : length;
+}
+
+double seconds(int64_t steps, const PcmSource* source) {
+    return static_cast<double>(steps) / static_cast<double>(source->format.sampleRate);
+}
+
+int64_t blockAlignOf(const PcmSource* source) { return source->format.blockAlign; }
+
+// Copies the steps of `source` to `result` in reverse order, each step kept whole.
+// The block size is a template argument for the usual sizes so the copy is a fixed move.
+template <int kBlock>
+void reverseSteps(uint8_t* result, const uint8_t* source, int64_t steps, int64_t block) {
+    const int64_t size = kBlock > 0 ? kBlock : block;
+    const uint8_t* from = source + (steps - 1) * size;
+    for (int64_t i = 0; i < steps; ++i, result += size, from -= size) {
+        memcpy(result, from, static_cast<size_t>(size));
+    }
+}
+
+}  // namespace
+
+WaveImage* headStage(PcmSource* source) {
+    const int64_t length = settings.lengthSteps;
+    if (length == 0) logFatal("E [HEAD] length must over 1 or under -1.");
+    const int64_t count = lengthMagnitude();
+    const int64_t steps = source->steps;
+    if (count > steps) logFatal("E [HEAD] too long, pickup length.");
+    logLine(kLevelInfo, "- [HEAD] pickup %d steps, %.3f seconds.", static_cast<int32_t>(count),
+            seconds(count, source));
+
+    const int64_t block = blockAlignOf(source);
+    auto* result = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(count * block)));
+    const int64_t first = length > 0 ? 0 : steps - count;
+    memcpy(result, source->data + first * block, static_cast<size_t>(count * block));
+    return buildWaveImage(source->format, static_cast<int32_t>(count), result);
+}
+
+WaveImage* cutStage(PcmSource* source) {
+    const int64_t length = settings.lengthSteps;
+    const int64_t count = lengthMagnitude();
+    const int64_t steps = source->steps;
+    // At least one step must remain.
+    if (count >= steps) logFatal("E [CUT] too long, cutting length.");
+    logLine(kLevelInfo, "- [CUT] cut %d steps, %.3f seconds.", static_cast<int32_t>(count),
+            seconds(count, source));
+
+    const int64_t block = blockAlignOf(source);
+    const int64_t kept = steps - count;
+    auto* result = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(kept * block)));
+    // A positive length removes the head, a negative one the tail.
+    const int64_t first = length > 0 ? length : 0;
+    memcpy(result, source->data + first * block, static_cast<size_t>(kept * block));
+    return buildWaveImage(source->format, static_cast<int32_t>(kept), result);
+}
+
+WaveImage* insertSilenceStage(PcmSource* source) {
+    const int64_t length = settings.lengthSteps;
+    if (length == kUnset) logFatal("E [INSERTSILENT] length is not set, use /L.");
+    const int64_t steps = source->steps;
+    const int64_t count = lengthMagnitude();
+    const int64_t block = blockAlignOf(source);
+    // A positive length must leave the source longer than the silence; a negative one of any
+    // size is accepted as long as the result can be held.
+    if (length >= steps || !resultFits(count + steps, block)) {
+        logFatal("E [INSERTSILENT] too long, cutting length.");
+    }
+    logLine(kLevelInfo, "- [INSERTSILENT] insert silent %d steps, %.3f seconds.", static_cast<int32_t>(count),
+            seconds(count, source));
+
+    uint8_t* result = allocateSilence(count + steps, block);
+    // Silence first when the length is positive, the source first otherwise.
+    const int64_t at = length > 0 ? length : 0;
+    memcpy(result + at * block, source->data, static_cast<size_t>(steps * block));
+    return buildWaveImage(source->format, static_cast<int32_t>(count + steps), result);
+}
+
+WaveImage* backwardStage(PcmSource* source) {
+    logLine(kLevelInfo, "- [BACKWORD] Backword wave.");
+    const int64_t steps = source->steps;
+    const int64_t block = blockAlignOf(source);
+    // Every byte of the result is written by the copy, so no silence fill is needed.
+    auto* result = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(steps * block)));
+    if (steps > 0) {
+        switch (block) {
+        case 1:
+            reverseSteps<1>(result, source->data, steps, block);
+            break;
+        case 2:
+            reverseSteps<2>(result, source->data, steps, block);
+            break;
+        case 4:
+            reverseSteps<4>(result, source->data, steps, block);
+            break;
+        default:
+            reverseSteps<0>(result, source->data, steps, block);
+            break;
+        }
+    }
+    return buildWaveImage(source->format, static_cast<int32_t>(steps), result);
+}

@@ -34,6 +34,8 @@ std::unique_ptr<HandSource> handSource(int channels, int bits, int sampleRate, c
     s.data = hand->bytes.data();
     s.image = hand->bytes.data();
     s.imageSize = static_cast<int64_t>(hand->bytes.size());
+    // The statistics switch the silence fill to 128 once an 8-bit source is analysed.
+    if (bits == 8) settings.silenceFill = 128;
     return hand;
 }
 

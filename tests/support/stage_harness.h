@@ -11,7 +11,8 @@
 #include "wave/stats.h"
 
 // A PcmSource over its own sample bytes. Values are interleaved; 8-bit values are given as
-// signed (byte - 128), 16-bit values as stored.
+// signed (byte - 128), 16-bit values as stored. Build it after parseArgs: an 8-bit source sets
+// the silence fill byte, as the statistics do.
 struct HandSource {
     Bytes bytes;
     PcmSource source{};
