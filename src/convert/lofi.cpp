@@ -17,10 +17,12 @@ inline int64_t nearestStep(double position) {
     return position - static_cast<double>(whole) > 0.5 ? whole + 1 : whole;
 }
 
-// Replaces each window of `ratio` source steps by its mean, held over the steps nearest the
-// window. Windows run in order over the buffer being rewritten: the first step a window reads
-// already holds the previous window's mean, and that feedback is part of the sound.
-void holdPass(PcmSource& source, double ratio) {
+}  // namespace
+
+// Each window's mean is held over the steps nearest the window. Windows run in order over the
+// buffer being rewritten: the first step a window reads already holds the previous window's
+// mean, and that feedback is part of the sound.
+void lofiHoldPass(PcmSource& source, double ratio) {
     const int64_t steps = source.steps;
     const int channels = source.format.channels;
     const double end = static_cast<double>(steps);
@@ -39,9 +41,9 @@ void holdPass(PcmSource& source, double ratio) {
     }
 }
 
-// Reduces every sample to a grid of 2^(16 - bits) spacing. The divisor is one more than the
-// spacing, so the largest positive sample still lands below 32768.
-void quantisePass(PcmSource& source, int32_t bits) {
+// The grid spacing is 2^(16 - bits); the divisor is one more than the spacing, so the largest
+// positive sample still lands below 32768.
+void lofiQuantisePass(PcmSource& source, int32_t bits) {
     int32_t spacing = 65536;
     for (int32_t i = 0; i < bits; i++) spacing /= 2;
     const int32_t offset = 65536 / (2 * spacing);
@@ -56,8 +58,6 @@ void quantisePass(PcmSource& source, int32_t bits) {
         }
     }
 }
-
-}  // namespace
 
 int32_t windowMean(const PcmSource& source, int channel, double a, double b) {
     if (!(a < b)) return 0;
@@ -77,7 +77,7 @@ WaveImage* lofiStage(PcmSource* source) {
     const double ratio = static_cast<double>(source->format.sampleRate) / static_cast<double>(settings.outputRate);
     // A target at or above the source's rate gives windows of a step or less, which the hold
     // would only smear forward (at exactly one step, into the first sample): leave the timing.
-    if (ratio > 1.0) holdPass(*source, ratio);
-    quantisePass(*source, settings.outputBits);
+    if (ratio > 1.0) lofiHoldPass(*source, ratio);
+    lofiQuantisePass(*source, settings.outputBits);
     return buildWaveImage(source->format, source->steps, source->data);
 }
