@@ -36,10 +36,15 @@ void runGainCase(const GainCase& c) {
     args.push_back("out.wav");
     parseArgs(args);
     auto hand = handSource(c.channels, 16, 44100, c.in);
-    StageOutcome outcome = captureStage([&] { gainStage(&hand->source, codeOf(c.options[0])); });
+    WaveImage* image = nullptr;
+    StageOutcome outcome = captureStage([&] { image = gainStage(&hand->source, codeOf(c.options[0])); });
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(outcome.lines, c.lines);
     EXPECT_EQ(samples16(*hand), c.out);
+    ASSERT_NE(image, nullptr);
+    const ParsedWave result = parseImage(image);
+    EXPECT_EQ(result.channels, c.channels);
+    EXPECT_EQ(result.values, c.out);
 }
 
 TEST(GainStage, IntegerRows) {
@@ -115,6 +120,20 @@ TEST(GainStage, ProductThatIsNotANumberIsStoredAsZero) {
     EXPECT_EQ(samples16(*hand), (std::vector<int>{0, 32767, -32768}));
     EXPECT_EQ(outcome.lines,
               (std::vector<std::string>{"- [B/A] BOOST inf times by floating.", "W [B/A16] found OverFlow, 2 time(s)."}));
+}
+
+TEST(GainStage, PaddedStepsKeepTheirPadding) {
+    parseArgs({"reverse", "in.wav", "out.wav"});
+    // Stereo 16-bit steps of six bytes: left, right, then two padding bytes.
+    auto hand = handSource(2, 16, 8000, {0, 0, 0, 0, 0, 0});
+    hand->bytes = {0x01, 0x00, 0xFE, 0xFF, 0xAA, 0xBB, 0x00, 0x80, 0x10, 0x00, 0xCC, 0xDD};
+    hand->source.data = hand->bytes.data();
+    hand->source.steps = 2;
+    hand->source.format.blockAlign = 6;
+    StageOutcome outcome = captureStage([&] { gainStage(&hand->source, 6); });
+    EXPECT_EQ(outcome.exitCode, 0);
+    // 1 -> -1, -2 -> 2, -32768 -> 32767 (clamped), 16 -> -16; padding untouched.
+    EXPECT_EQ(hand->bytes, (Bytes{0xFF, 0xFF, 0x02, 0x00, 0xAA, 0xBB, 0xFF, 0x7F, 0xF0, 0xFF, 0xCC, 0xDD}));
 }
 
 TEST(GainStage, Refusals) {
