@@ -1,7 +1,5 @@
 #include "ops/lrcombine.h"
 
-#include <cstring>
-
 #include "driver/log.h"
 #include "ops/mix.h"
 #include "wave/compare.h"
@@ -14,19 +12,14 @@ void copyChannel(uint8_t* buffer, int resultChannel, const PcmSource* source, in
     uint8_t* out = buffer + start * outStride + resultChannel * bytesPerSample;
     const uint8_t* in = source->data + sourceChannel * bytesPerSample;
     const int64_t steps = source->steps;
+    // Samples are 8 or 16 bits wide (the analysis accepts nothing else).
     if (bytesPerSample == 2) {
-        for (int64_t i = 0; i < steps; i++) {
+        for (int64_t i = 0; i < steps; i++, out += outStride, in += inStride) {
             out[0] = in[0];
             out[1] = in[1];
-            out += outStride;
-            in += inStride;
         }
     } else {
-        for (int64_t i = 0; i < steps; i++) {
-            memcpy(out, in, static_cast<size_t>(bytesPerSample));
-            out += outStride;
-            in += inStride;
-        }
+        for (int64_t i = 0; i < steps; i++, out += outStride, in += inStride) out[0] = in[0];
     }
 }
 
