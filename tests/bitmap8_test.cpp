@@ -1,5 +1,8 @@
 // The drawing canvas: geometry, headers and palette of the BMP file, and the drawing routines.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <set>
 #include <utility>
@@ -272,6 +275,39 @@ TEST(Bitmap8Canvas, WriteReportsFailuresAndTruncates) {
     }
     EXPECT_EQ(bitmapWrite(nullptr), -1);
     EXPECT_EQ(bitmapRelease(nullptr), -1);
+}
+
+TEST(Bitmap8Canvas, FailedWriteKeepsTheFormerFile) {
+    TempDir dir;
+    const std::string keep = dir / "keep.bmp";
+    const Bytes former(100, 0x55);
+    writeFile(keep, former);
+    chmod(keep.c_str(), 0640);
+    Bitmap8* canvas = bitmapCreate(200, 200, keep.c_str());
+    ASSERT_NE(canvas, nullptr);
+
+    // A file-size limit below the picture's 41078 bytes makes a write fail part way.
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 20000;
+    void (*savedHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int result = bitmapWrite(canvas);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, savedHandler);
+    EXPECT_LT(result, 0);
+    EXPECT_EQ(readFile(keep), former);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.bmp"});
+
+    // Without the limit the picture replaces the file and keeps its permissions.
+    EXPECT_EQ(bitmapWrite(canvas), 0);
+    bitmapRelease(canvas);
+    EXPECT_EQ(readFile(keep).size(), 1078u + 200 * 200);
+    struct stat status;
+    ASSERT_EQ(stat(keep.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.bmp"});
 }
 
 }  // namespace
