@@ -1,4 +1,6 @@
 // The drawing canvas: geometry, headers and palette of the BMP file, and the drawing routines.
+#include "bitmap/bitmap8.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -7,7 +9,6 @@
 #include <set>
 #include <utility>
 
-#include "bitmap/bitmap8.h"
 #include "support/bmp_reader.h"
 #include "support/run_qor.h"
 
@@ -26,7 +27,8 @@ std::set<std::pair<Pixel, int>> paintedPixels(const ParsedBmp& bmp) {
     std::set<std::pair<Pixel, int>> found;
     for (size_t y = 0; y < bmp.rows.size(); y++) {
         for (size_t x = 0; x < bmp.rows[y].size(); x++) {
-            if (bmp.rows[y][x] != 0) found.insert({{static_cast<int>(x), static_cast<int>(y)}, bmp.rows[y][x]});
+            if (bmp.rows[y][x] != 0)
+                found.insert({{static_cast<int>(x), static_cast<int>(y)}, bmp.rows[y][x]});
         }
     }
     return found;
@@ -54,8 +56,9 @@ TEST(Bitmap8Canvas, GeometryHeadersAndDefaultPalette) {
         {974, 263, 976}, {1, 263, 4}, {14, 263, 16}, {15, 263, 16}, {16, 263, 16}, {17, 263, 20}, {3, 1, 4},
     };
     // 0xRRGGBB for the 16 default entries.
-    const uint32_t palette[16] = {0xFFFFFF, 0xFFFF00, 0xFF00FF, 0xFF0000, 0x00FFFF, 0x00FF00, 0x0000FF, 0x000000,
-                                  0xD3D3D3, 0x808000, 0x800080, 0x800000, 0x008080, 0x008000, 0x000080, 0x808080};
+    const uint32_t palette[16] = {0xFFFFFF, 0xFFFF00, 0xFF00FF, 0xFF0000, 0x00FFFF, 0x00FF00,
+                                  0x0000FF, 0x000000, 0xD3D3D3, 0x808000, 0x800080, 0x800000,
+                                  0x008080, 0x008000, 0x000080, 0x808080};
     TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
@@ -244,8 +247,8 @@ TEST(Bitmap8Canvas, PaletteLoading) {
     EXPECT_EQ(bitmapSetPalette(canvas, entries, 256), 256);
     bmp = writeAndParse(canvas);
     EXPECT_EQ(bmp.coloursUsed, 256);
-    EXPECT_EQ(bmp.palette[255], (uint32_t{uint8_t(1022 * 7 + 1)} << 16) | (uint32_t{uint8_t(1021 * 7 + 1)} << 8) |
-                                    uint8_t(1020 * 7 + 1));
+    EXPECT_EQ(bmp.palette[255], (uint32_t{uint8_t(1022 * 7 + 1)} << 16) |
+                                    (uint32_t{uint8_t(1021 * 7 + 1)} << 8) | uint8_t(1020 * 7 + 1));
     bitmapRelease(canvas);
     EXPECT_EQ(bitmapSetPalette(nullptr, nullptr, 0), -1);
 }

@@ -14,8 +14,8 @@ struct Picture {
     std::string name;
     bool peakToPeak;
     int samples, columns, reduce;
-    uint8_t colour;               // the trace colour checked
-    std::vector<int> traceRows;   // rows of that colour in every plot column
+    uint8_t colour;              // the trace colour checked
+    std::vector<int> traceRows;  // rows of that colour in every plot column
 };
 
 struct Case {
@@ -51,20 +51,56 @@ std::vector<int> repeat(std::vector<int> step, int count) {
 
 TEST(WavePictureRuns, PicturesOfSourcesAndResults) {
     const Case cases[] = {
-        {"info draws the source", {"info", "/G", "take.wav"}, "take.wav", 1, 16, {1000, -3000, 0}, 0,
+        {"info draws the source",
+         {"info", "/G", "take.wav"},
+         "take.wav",
+         1,
+         16,
+         {1000, -3000, 0},
+         0,
          {{"take.BMP", true, 3, 3, 1, 7, {}}}},
-        {"info with a width", {"info", "/g500", "take.wav"}, "take.wav", 1, 8, std::vector<int>(44100, 2), 0,
+        {"info with a width",
+         {"info", "/g500", "take.wav"},
+         "take.wav",
+         1,
+         8,
+         std::vector<int>(44100, 2),
+         0,
          {{"take.BMP", false, 44100, 495, 89, 7, {129}}}},
-        {"info of a stereo source", {"info", "/G", "take.wav"}, "take.wav", 2, 8, repeat({10, -20}, 1000), 0,
+        {"info of a stereo source",
+         {"info", "/G", "take.wav"},
+         "take.wav",
+         2,
+         8,
+         repeat({10, -20}, 1000),
+         0,
          {{"take.BMP", true, 1000, 500, 2, 11, {121}}, {"take.BMP", true, 1000, 500, 2, 14, {151}}}},
         {"ask draws nothing", {"ask", "/G", "take.wav"}, "take.wav", 1, 16, {1000}, 0, {}},
-        {"boost draws the result", {"boost", "/G", "/m2", "take.wav", "out.wav"}, "take.wav", 1, 16,
-         std::vector<int>(4, -3000), 1, {{"out.BMP", true, 4, 4, 1, 7, {154}}}},
-        {"lrsprit draws both results", {"lrsprit", "/g", "take.wav", "sp.wav"}, "take.wav", 2, 16,
-         repeat({2560, -2560}, 1000), 2,
+        {"boost draws the result",
+         {"boost", "/G", "/m2", "take.wav", "out.wav"},
+         "take.wav",
+         1,
+         16,
+         std::vector<int>(4, -3000),
+         1,
+         {{"out.BMP", true, 4, 4, 1, 7, {154}}}},
+        {"lrsprit draws both results",
+         {"lrsprit", "/g", "take.wav", "sp.wav"},
+         "take.wav",
+         2,
+         16,
+         repeat({2560, -2560}, 1000),
+         2,
          {{"sp_Lch.BMP", false, 1000, 500, 2, 7, {121}}, {"sp_Rch.BMP", false, 1000, 500, 2, 7, {141}}}},
-        {"a picture never replaces its source", {"info", "/G", "take.bmp"}, "take.bmp", 1, 16, {1000}, 0,
-         {{"take.bmp", true, 1, 1, 1, 7, {}}}, "W [BITMAP] cannot output [take.bmp]\n"},
+        {"a picture never replaces its source",
+         {"info", "/G", "take.bmp"},
+         "take.bmp",
+         1,
+         16,
+         {1000},
+         0,
+         {{"take.bmp", true, 1, 1, 1, 7, {}}},
+         "W [BITMAP] cannot output [take.bmp]\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -83,7 +119,8 @@ TEST(WavePictureRuns, PicturesOfSourcesAndResults) {
             if (!bmpNames.empty() && bmpNames.back() == p.name) continue;  // two traces of one picture
             bmpNames.push_back(p.name);
             const std::vector<std::string> report = reportLines(p);
-            auto at = std::search(out.begin() + static_cast<long>(from), out.end(), report.begin(), report.end());
+            auto at =
+                std::search(out.begin() + static_cast<long>(from), out.end(), report.begin(), report.end());
             EXPECT_NE(at, out.end()) << "report of " << p.name << " in\n" << run.out;
             if (at != out.end()) from = static_cast<size_t>(at - out.begin()) + report.size();
         }

@@ -1,12 +1,13 @@
 // The waveform renderer: picture names, the samples-per-pixel choice, frame, traces and the
 // report, read back from the BMP files it writes.
+#include "bitmap/waveform.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstring>
 #include <set>
 
-#include "bitmap/waveform.h"
 #include "driver/command_line.h"
 #include "support/bmp_reader.h"
 #include "support/run_qor.h"
@@ -46,8 +47,9 @@ Rendered render(const std::string& name, int channels, int bits, const std::vect
     Bytes data = sampleBytes(bits, values);
     Rendered r;
     StreamCapture capture;
-    EXPECT_EQ(waveBitmap(name.c_str(), formatOf(channels, bits), data.data(), static_cast<int64_t>(data.size())),
-              0);
+    EXPECT_EQ(
+        waveBitmap(name.c_str(), formatOf(channels, bits), data.data(), static_cast<int64_t>(data.size())),
+        0);
     r.out = capture.out();
     r.err = capture.err();
     std::string picture = pictureName(name.c_str());
@@ -60,12 +62,14 @@ std::string padded(long long n) {
     return std::string(digits.size() < 9 ? 9 - digits.size() : 0, ' ') + digits;
 }
 
-std::string report(const std::string& picture, int mode, long long samples, long long width, long long reduce) {
+std::string report(const std::string& picture, int mode, long long samples, long long width,
+                   long long reduce) {
     return "  [BITMAP] Output BMP  :           " + picture + "\n" +
            (mode == 3 ? "  [BITMAP]     Mode    :           Peak to Peak Line\n"
                       : "  [BITMAP]     Mode    :           Average Line\n") +
-           "  [BITMAP]     Samples : " + padded(samples) + " samples\n" + "  [BITMAP]     Width   : " +
-           padded(width) + " pixel\n" + "  [BITMAP]     Reduce  : " + padded(reduce) + " samples/pixel\n";
+           "  [BITMAP]     Samples : " + padded(samples) + " samples\n" +
+           "  [BITMAP]     Width   : " + padded(width) + " pixel\n" +
+           "  [BITMAP]     Reduce  : " + padded(reduce) + " samples/pixel\n";
 }
 
 // The axis, grid and frame of a picture with `columns` plot columns, drawn the test's own way.
@@ -150,12 +154,9 @@ TEST(WavePicture, AxisGridAndFrame) {
         int columns, spacing;
         std::vector<int> gridColumns;
     } cases[] = {
-        {250, 100, {110, 210}},
-        {110, 100, {}},  // the grid stops before column P, not at the plot's right edge
-        {111, 100, {110}},
-        {250, 1, {}},
-        {30, 7, {17, 24}},
-        {0, 100, {}},
+        {250, 100, {110, 210}}, {110, 100, {}},  // the grid stops before column P, not at the plot's right
+                                                 // edge
+        {111, 100, {110}},      {250, 1, {}},   {30, 7, {17, 24}}, {0, 100, {}},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -169,7 +170,8 @@ TEST(WavePicture, AxisGridAndFrame) {
 
         auto expected = blankRows(c.columns + 14, 263);
         if (c.columns > 0) {
-            for (int x = 10; x <= c.columns + 9; x++) expected[3][x] = expected[131][x] = expected[259][x] = kGrey;
+            for (int x = 10; x <= c.columns + 9; x++)
+                expected[3][x] = expected[131][x] = expected[259][x] = kGrey;
             for (int y = 3; y <= 259; y++) expected[y][10] = expected[y][c.columns + 9] = kGrey;
         }
         for (int x : c.gridColumns) {
@@ -186,7 +188,10 @@ TEST(WavePicture, PeakToPeakTraceRows) {
         std::vector<int> values;
         std::vector<std::vector<int>> columnRows;  // trace rows of each plot column
     } cases[] = {
-        {"16-bit extremes and small values", 16, 1, {32767, -32768, 255, -255, 256, -256},
+        {"16-bit extremes and small values",
+         16,
+         1,
+         {32767, -32768, 255, -255, 256, -256},
          {{4}, {259}, {131}, {131}, {130}, {132}}},
         {"8-bit extremes and silence", 8, 1, {127, -128, 0, 1}, {{4}, {259}, {131}, {130}}},
         // hi = 1000 / 256 = 3, lo = -3000 / 256 = -11, both truncated toward zero.
@@ -261,10 +266,12 @@ TEST(WavePicture, PlotReadsEverySampleWidth) {
         std::vector<uint8_t> data;  // mono samples, little-endian
         std::vector<int> rows;      // one trace row per column
     } cases[] = {
-        {"24-bit", 3,
+        {"24-bit",
+         3,
          {0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x01},
          {4, 259, 131, 132, 130}},
-        {"32-bit", 4,
+        {"32-bit",
+         4,
          {0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF},
          {4, 259, 131, 132}},
     };
@@ -278,7 +285,8 @@ TEST(WavePicture, PlotReadsEverySampleWidth) {
         ASSERT_EQ(bitmapWrite(canvas), 0);
         bitmapRelease(canvas);
         ParsedBmp bmp = parseBmp(readFile(dir / "w.bmp"));
-        for (int col = 0; col < columns; col++) EXPECT_EQ(bmp.rowsOf(10 + col, kBlack), std::vector<int>{c.rows[col]});
+        for (int col = 0; col < columns; col++)
+            EXPECT_EQ(bmp.rowsOf(10 + col, kBlack), std::vector<int>{c.rows[col]});
     }
 }
 
@@ -319,7 +327,9 @@ TEST(WavePicture, UnwritablePicturesWarnAndStillReport) {
     auto pictureOfLength = [&](size_t length) {
         return dir.path + "/" + std::string(length - dir.path.size() - 5, 'n') + ".BMP";
     };
-    auto resultFor = [](const std::string& picture) { return picture.substr(0, picture.size() - 4) + ".wav"; };
+    auto resultFor = [](const std::string& picture) {
+        return picture.substr(0, picture.size() - 4) + ".wav";
+    };
     struct Case {
         const char* what;
         std::string name;     // what the caller passes
@@ -327,7 +337,8 @@ TEST(WavePicture, UnwritablePicturesWarnAndStillReport) {
         bool warned, pictureExists;
     } cases[] = {
         {"picture is a source", take, take, true, true},
-        {"picture is a source under another name", dir.path + "/./take.bmp", dir.path + "/./take.bmp", true, true},
+        {"picture is a source under another name", dir.path + "/./take.bmp", dir.path + "/./take.bmp", true,
+         true},
         {"no such folder", dir / "none/out.wav", dir / "none/out.BMP", true, false},
         {"name of 260 characters", resultFor(pictureOfLength(260)), pictureOfLength(260), true, false},
         {"name of 259 characters", resultFor(pictureOfLength(259)), pictureOfLength(259), false, true},

@@ -169,7 +169,8 @@ int bitmapSetPixel(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t y) {
 int bitmapVRun(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t y, int32_t length) {
     if (canvas == nullptr) return -1;
     int64_t end = static_cast<int64_t>(y) + length;
-    if (x < 0 || x >= canvas->width || y < 0 || y > canvas->height || end < 0 || end > canvas->height) return -1;
+    if (x < 0 || x >= canvas->width || y < 0 || y > canvas->height || end < 0 || end > canvas->height)
+        return -1;
     int64_t from = std::min<int64_t>(y, end);
     int64_t to = std::max<int64_t>(y, end);
     for (int64_t row = from; row < to; row++) {
@@ -181,7 +182,8 @@ int bitmapVRun(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t y, int32_t le
 int bitmapHRun(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t y, int32_t length) {
     if (canvas == nullptr) return -1;
     int64_t end = static_cast<int64_t>(x) + length;
-    if (y < 0 || y >= canvas->height || x < 0 || x > canvas->width || end < 0 || end > canvas->width) return -1;
+    if (y < 0 || y >= canvas->height || x < 0 || x > canvas->width || end < 0 || end > canvas->width)
+        return -1;
     int64_t from = std::min<int64_t>(x, end);
     int64_t to = std::max<int64_t>(x, end);
     uint8_t* row = canvas->pixels + static_cast<int64_t>(canvas->height - 1 - y) * canvas->stride;
@@ -203,14 +205,15 @@ int bitmapRect(Bitmap8* canvas, uint8_t colour, int32_t x1, int32_t y1, int32_t 
     return 0;
 }
 
-int bitmapRectAround(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t yc, int32_t width, int32_t halfHeight) {
+int bitmapRectAround(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t yc, int32_t width,
+                     int32_t halfHeight) {
     if (width == 0 || halfHeight == 0) return -1;
     // Corners are computed in 64 bits and refused when they leave the coordinate range.
     int64_t right = static_cast<int64_t>(x) + width - 1;
     int64_t top = static_cast<int64_t>(yc) - halfHeight;
     int64_t bottom = static_cast<int64_t>(yc) + halfHeight;
-    if (right >= INT32_MIN && right <= INT32_MAX && top >= INT32_MIN && top <= INT32_MAX && bottom >= INT32_MIN &&
-        bottom <= INT32_MAX) {
+    if (right >= INT32_MIN && right <= INT32_MAX && top >= INT32_MIN && top <= INT32_MAX &&
+        bottom >= INT32_MIN && bottom <= INT32_MAX) {
         bitmapRect(canvas, colour, x, static_cast<int32_t>(top), static_cast<int32_t>(right),
                    static_cast<int32_t>(bottom));
     }

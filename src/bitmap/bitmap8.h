@@ -72,7 +72,8 @@ int bitmapHRun(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t y, int32_t le
 // Outline of the rectangle with these corners, both included.
 int bitmapRect(Bitmap8* canvas, uint8_t colour, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // Outline from (x, yc - halfHeight) to (x + width - 1, yc + halfHeight).
-int bitmapRectAround(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t yc, int32_t width, int32_t halfHeight);
+int bitmapRectAround(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t yc, int32_t width,
+                     int32_t halfHeight);
 // Writes the BMP file under the canvas's name: 0, or a negative result when the file cannot be
 // opened, written completely or closed.
 int bitmapWrite(const Bitmap8* canvas);

@@ -38,7 +38,10 @@ inline int32_t readSample(const uint8_t* p) {
 
 // Scales a sample value to -128..127 plot units.
 template <int Bytes>
-constexpr int64_t kDivisor = Bytes == 1 ? 1 : Bytes == 2 ? 256 : Bytes == 3 ? 65536 : 16777216;
+constexpr int64_t kDivisor = Bytes == 1   ? 1
+                             : Bytes == 2 ? 256
+                             : Bytes == 3 ? 65536
+                                          : 16777216;
 
 // Colours rows top..bottom (inclusive) of column x.
 inline void plotRows(Bitmap8* canvas, uint8_t colour, int32_t x, int64_t top, int64_t bottom) {
@@ -78,8 +81,8 @@ void joinAverage(Bitmap8* canvas, uint8_t colour, int32_t x, int64_t prev, int64
 }
 
 template <int Bytes>
-void plotTrace(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* cursor, int64_t columns, int64_t step,
-               int64_t g) {
+void plotTrace(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* cursor, int64_t columns,
+               int64_t step, int64_t g) {
     // Integer sums of 8-, 16- and 24-bit samples stay far below 2^53, where a double sum would
     // be just as exact; 32-bit samples are summed in double so that rounding matches.
     using Sum = std::conditional_t<Bytes == 4, double, int64_t>;
@@ -101,7 +104,8 @@ void plotTrace(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* cursor
         if (peakToPeak) {
             int64_t lo = low / divisor;
             int64_t hi = high / divisor;
-            bitmapVRun(canvas, colour, x, static_cast<int32_t>(kAxisRow - hi), static_cast<int32_t>(hi - lo + 1));
+            bitmapVRun(canvas, colour, x, static_cast<int32_t>(kAxisRow - hi),
+                       static_cast<int32_t>(hi - lo + 1));
         } else {
             double mean = static_cast<double>(sum) / static_cast<double>(g);
             int64_t y = static_cast<int64_t>(std::trunc(mean)) / divisor;
@@ -163,10 +167,18 @@ int wavePlot(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* samples,
     const int64_t step = static_cast<int64_t>(bytes) * channels;
     const uint8_t* cursor = samples + static_cast<int64_t>(bytes) * channel;
     switch (bytes) {
-        case 1: plotTrace<1>(canvas, colour, style, cursor, columns, step, g); break;
-        case 2: plotTrace<2>(canvas, colour, style, cursor, columns, step, g); break;
-        case 3: plotTrace<3>(canvas, colour, style, cursor, columns, step, g); break;
-        default: plotTrace<4>(canvas, colour, style, cursor, columns, step, g); break;
+        case 1:
+            plotTrace<1>(canvas, colour, style, cursor, columns, step, g);
+            break;
+        case 2:
+            plotTrace<2>(canvas, colour, style, cursor, columns, step, g);
+            break;
+        case 3:
+            plotTrace<3>(canvas, colour, style, cursor, columns, step, g);
+            break;
+        default:
+            plotTrace<4>(canvas, colour, style, cursor, columns, step, g);
+            break;
     }
     return 0;
 }
