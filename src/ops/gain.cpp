@@ -99,7 +99,11 @@ void realPass(const SampleLayout& layout, double factor) {
 // Rewrites every 16-bit sample of the source in place, in storage order.
 int gainPass16(PcmSource* source, int code) {
     const FormatInfo& format = source->format;
-    const SampleLayout data{source->data, source->steps, format.channels, format.blockAlign};
+    SampleLayout data{source->data, source->steps, format.channels, format.blockAlign};
+    if (data.stride == data.channels * 2) {
+        // No padding: one run of samples.
+        data = SampleLayout{source->data, data.steps * data.channels, 1, 2};
+    }
 
     if (code == kMaximize) settings.realFactor = maximiseFactor(source);
 
