@@ -50,25 +50,43 @@ void runGainCase(const GainCase& c) {
 TEST(GainStage, IntegerRows) {
     const GainCase cases[] = {
         // -32768 has no positive twin: it is clamped and counted.
-        {{"reverse"}, 1, {-32768, 32767, 1, -1, 0}, {32767, -32767, -1, 1, 0},
+        {{"reverse"},
+         1,
+         {-32768, 32767, 1, -1, 0},
+         {32767, -32767, -1, 1, 0},
          {"- [B/A] REVERSE.", "W [B/A16] found OverFlow, 1 time(s)."}},
         // reverse stays an integer operation whatever real factor is given.
         {{"reverse", "/B6"}, 2, {100, -200}, {-100, 200}, {"- [B/A] REVERSE."}},
         // Division truncates toward zero.
-        {{"boost", "/m-3"}, 1, {7, -7, 3, -2, 32767, -32768}, {2, -2, 1, 0, 10922, -10922},
+        {{"boost", "/m-3"},
+         1,
+         {7, -7, 3, -2, 32767, -32768},
+         {2, -2, 1, 0, 10922, -10922},
          {"- [B/A] BOOST 1/3 times."}},
-        {{"boost", "/m3"}, 2, {10000, -10000, 12000, -11000}, {30000, -30000, 32767, -32768},
+        {{"boost", "/m3"},
+         2,
+         {10000, -10000, 12000, -11000},
+         {30000, -30000, 32767, -32768},
          {"- [B/A] BOOST 3 times.", "W [B/A16] found OverFlow, 2 time(s)."}},
         // /m after /M decides: the integer factor applies.
         {{"boost", "/M9", "/m2"}, 1, {-3, 4}, {-6, 8}, {"- [B/A] BOOST 2 times."}},
-        {{"add", "/v100"}, 1, {32700, -32768, 0, 32667, 32668}, {32767, -32668, 100, 32767, 32767},
+        {{"add", "/v100"},
+         1,
+         {32700, -32768, 0, 32667, 32668},
+         {32767, -32668, 100, 32767, 32767},
          {"- [B/A] ADD 100.", "W [B/A16] found OverFlow, 2 time(s)."}},
         {{"add"}, 2, {5, -5, 32767, -32768}, {5, -5, 32767, -32768}, {"- [B/A] ADD 0."}},
         {{"add", "/M2.5", "/v1"}, 1, {3}, {4}, {"- [B/A] ADD 1."}},
         // The sum is taken in 64 bits: a large offset clamps, it never wraps round.
-        {{"add", "/v2147483647"}, 1, {1, -1, -32768}, {32767, 32767, 32767},
+        {{"add", "/v2147483647"},
+         1,
+         {1, -1, -32768},
+         {32767, 32767, 32767},
          {"- [B/A] ADD 2147483647.", "W [B/A16] found OverFlow, 3 time(s)."}},
-        {{"add", "/v-2147483648"}, 1, {32767, 0}, {-32768, -32768},
+        {{"add", "/v-2147483648"},
+         1,
+         {32767, 0},
+         {-32768, -32768},
          {"- [B/A] ADD -2147483648.", "W [B/A16] found OverFlow, 2 time(s)."}},
     };
     for (const GainCase& c : cases) {
@@ -79,14 +97,27 @@ TEST(GainStage, IntegerRows) {
 
 TEST(GainStage, RealRows) {
     const GainCase cases[] = {
-        {{"boost", "/M1.5"}, 1, {20000, 30000, -1, -30000, 1}, {30000, 32767, -1, -32768, 1},
+        {{"boost", "/M1.5"},
+         1,
+         {20000, 30000, -1, -30000, 1},
+         {30000, 32767, -1, -32768, 1},
          {"- [B/A] BOOST 1.500000 times by floating.", "W [B/A16] found OverFlow, 2 time(s)."}},
         // 32767.5 exceeds the range and counts; -32767.5 does not and truncates toward zero.
-        {{"boost", "/M1.5"}, 1, {21845, -21845, 21844}, {32767, -32767, 32766},
+        {{"boost", "/M1.5"},
+         1,
+         {21845, -21845, 21844},
+         {32767, -32767, 32766},
          {"- [B/A] BOOST 1.500000 times by floating.", "W [B/A16] found OverFlow, 1 time(s)."}},
-        {{"boost", "/M1"}, 2, {32767, -32768}, {32767, -32768}, {"- [B/A] BOOST 1.000000 times by floating."}},
+        {{"boost", "/M1"},
+         2,
+         {32767, -32768},
+         {32767, -32768},
+         {"- [B/A] BOOST 1.000000 times by floating."}},
         // 10^(6/20) = 1.99526231...: 16422 -> 32766.2, 16423 -> 32768.19, -16423 -> -32768.19.
-        {{"boost", "/B6"}, 1, {1000, -1000, 16422, 16423, -16423}, {1995, -1995, 32766, 32767, -32768},
+        {{"boost", "/B6"},
+         1,
+         {1000, -1000, 16422, 16423, -16423},
+         {1995, -1995, 32766, 32767, -32768},
          {"- [B/A] BOOST 1.995262 times by floating.", "W [B/A16] found OverFlow, 2 time(s)."}},
         // Samples from -16384 to 16383: factor 32768/16385.
         {{"max"}, 1, {-16384, 16383, 0, 1, -1}, {-32766, 32764, 0, 1, -1}, {"- [B/A] MAXIMIZE."}},
@@ -118,8 +149,8 @@ TEST(GainStage, ProductThatIsNotANumberIsStoredAsZero) {
     StageOutcome outcome = captureStage([&] { gainStage(&hand->source, 4); });
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(samples16(*hand), (std::vector<int>{0, 32767, -32768}));
-    EXPECT_EQ(outcome.lines,
-              (std::vector<std::string>{"- [B/A] BOOST inf times by floating.", "W [B/A16] found OverFlow, 2 time(s)."}));
+    EXPECT_EQ(outcome.lines, (std::vector<std::string>{"- [B/A] BOOST inf times by floating.",
+                                                       "W [B/A16] found OverFlow, 2 time(s)."}));
 }
 
 TEST(GainStage, PaddedStepsKeepTheirPadding) {
@@ -148,7 +179,10 @@ TEST(GainStage, Refusals) {
         {{"boost", "/m-2147483648"}, 16, -1, {"E [B/A] ERROR in BOOST, Multiple-Level is not set."}},
         {{"boost", "/m0"}, 16, -2, {"- [B/A] ERROR, unknown I_MMODE.", "E [B/A16] LOGIC ERROR 1."}},
         {{"max", "/m2"}, 16, -2, {"- [B/A] MAXIMIZE.", "E [B/A16] LOGIC ERROR 1."}},
-        {{"boost", "/m2"}, 8, -1, {"- [B/A] BOOST 2 times.", "E [B/A] ERROR in BOOST/ADD, not ready bit-rate(8)."}},
+        {{"boost", "/m2"},
+         8,
+         -1,
+         {"- [B/A] BOOST 2 times.", "E [B/A] ERROR in BOOST/ADD, not ready bit-rate(8)."}},
         {{"reverse"}, 8, -1, {"- [B/A] REVERSE.", "E [B/A] ERROR in BOOST/ADD, not ready bit-rate(8)."}},
         {{"add", "/v3"}, 24, -1, {"- [B/A] ADD 3.", "E [B/A] ERROR in BOOST/ADD, unknown bit-rate."}},
     };

@@ -29,15 +29,27 @@ TEST(MonoStage, ResultSamples) {
         {12, 8, {-128, 127, 5, -5}, {-128, 5}, {"- [MONO] get LEFT channel."}},
         {13, 8, {-128, 127, 5, -5}, {127, -5}, {"- [MONO] get RIGHT channel."}},
         // The sum is not halved: 20000 + 20000 clamps.
-        {14, 16, {20000, 20000, 1000, -3000, -20000, -20000, 32767, -32768}, {32767, -2000, -32768, -1},
+        {14,
+         16,
+         {20000, 20000, 1000, -3000, -20000, -20000, 32767, -32768},
+         {32767, -2000, -32768, -1},
          {"- [MONO] mix L+R channel.", "W [MONOC] found OverFlow, 2 time(s)."}},
-        {15, 16, {-32768, 1, 5, 5, 32767, -1, 100, 300}, {-32768, 0, 32767, -200},
+        {15,
+         16,
+         {-32768, 1, 5, 5, 32767, -1, 100, 300},
+         {-32768, 0, 32767, -200},
          {"- [MONO] subtract L-R channel.", "W [MONOC] found OverFlow, 2 time(s)."}},
         // 8-bit, as byte - 128: silence stays silence, +72 + +72 and -128 + -128 clamp.
-        {14, 8, {0, 0, 72, 72, -128, -128, 30, -50}, {0, 127, -128, -20},
+        {14,
+         8,
+         {0, 0, 72, 72, -128, -128, 30, -50},
+         {0, 127, -128, -20},
          {"- [MONO] mix L+R channel.", "W [MONOC] found OverFlow, 2 time(s)."}},
         // Bytes 200 and 100 (+72, -28) give 228; equal channels cancel to 128.
-        {15, 8, {72, -28, -28, -28, 127, -128, -128, 1}, {100, 0, 127, -128},
+        {15,
+         8,
+         {72, -28, -28, -28, 127, -128, -128, 1},
+         {100, 0, 127, -128},
          {"- [MONO] subtract L-R channel.", "W [MONOC] found OverFlow, 2 time(s)."}},
     };
     for (const Case& c : cases) {

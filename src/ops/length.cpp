@@ -97,18 +97,18 @@ WaveImage* backwardStage(PcmSource* source) {
     auto* result = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(steps * block)));
     if (steps > 0) {
         switch (block) {
-        case 1:
-            reverseSteps<1>(result, source->data, steps, block);
-            break;
-        case 2:
-            reverseSteps<2>(result, source->data, steps, block);
-            break;
-        case 4:
-            reverseSteps<4>(result, source->data, steps, block);
-            break;
-        default:
-            reverseSteps<0>(result, source->data, steps, block);
-            break;
+            case 1:
+                reverseSteps<1>(result, source->data, steps, block);
+                break;
+            case 2:
+                reverseSteps<2>(result, source->data, steps, block);
+                break;
+            case 4:
+                reverseSteps<4>(result, source->data, steps, block);
+                break;
+            default:
+                reverseSteps<0>(result, source->data, steps, block);
+                break;
         }
     }
     return buildWaveImage(source->format, static_cast<int32_t>(steps), result);

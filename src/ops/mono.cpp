@@ -16,16 +16,16 @@ constexpr int kDifference = 15;
 
 const char* measureDescription(int measure) {
     switch (measure) {
-    case kLeft:
-        return "get LEFT channel";
-    case kRight:
-        return "get RIGHT channel";
-    case kSum:
-        return "mix L+R channel";
-    case kDifference:
-        return "subtract L-R channel";
-    default:
-        return nullptr;
+        case kLeft:
+            return "get LEFT channel";
+        case kRight:
+            return "get RIGHT channel";
+        case kSum:
+            return "mix L+R channel";
+        case kDifference:
+            return "subtract L-R channel";
+        default:
+            return nullptr;
     }
 }
 
@@ -41,7 +41,8 @@ void copyChannel(uint8_t* result, const uint8_t* from, int64_t steps, int64_t st
 void combine16(uint8_t* result, const uint8_t* from, int64_t steps, int64_t stride, int sign) {
     OverflowCounter counter = overflowCounter("MONOC", "MONOC");
     for (int64_t i = 0; i < steps; ++i, result += 2, from += stride) {
-        const int64_t d = static_cast<int64_t>(readInt16(from)) + sign * static_cast<int64_t>(readInt16(from + 2));
+        const int64_t d =
+            static_cast<int64_t>(readInt16(from)) + sign * static_cast<int64_t>(readInt16(from + 2));
         writeInt16(result, clampSample16(d, counter));
     }
     reportOverflow(counter);
@@ -77,24 +78,24 @@ int monoPass(const FormatInfo& format, uint8_t* result, const PcmSource* source,
     const uint8_t* right = source->data + width;
     const int sign = measure == kSum ? 1 : -1;
     switch (measure) {
-    case kLeft:
-    case kRight:
-        if (width == 2) {
-            copyChannel<2>(result, measure == kLeft ? left : right, steps, stride);
-        } else {
-            copyChannel<1>(result, measure == kLeft ? left : right, steps, stride);
-        }
-        break;
-    case kSum:
-    case kDifference:
-        if (width == 2) {
-            combine16(result, left, steps, stride, sign);
-        } else {
-            combine8(result, left, steps, stride, sign);
-        }
-        break;
-    default:
-        return -1;
+        case kLeft:
+        case kRight:
+            if (width == 2) {
+                copyChannel<2>(result, measure == kLeft ? left : right, steps, stride);
+            } else {
+                copyChannel<1>(result, measure == kLeft ? left : right, steps, stride);
+            }
+            break;
+        case kSum:
+        case kDifference:
+            if (width == 2) {
+                combine16(result, left, steps, stride, sign);
+            } else {
+                combine8(result, left, steps, stride, sign);
+            }
+            break;
+        default:
+            return -1;
     }
     return 0;
 }
@@ -109,7 +110,7 @@ WaveImage* monoStage(PcmSource* source, int measure) {
     const int16_t width = static_cast<int16_t>(format.bitsPerSample / 8);
     format.channels = 1;
     format.blockAlign = width;
-    format.byteRate = width * format.sampleRate;
+    format.byteRate = static_cast<int32_t>(static_cast<int64_t>(width) * format.sampleRate);
     const int64_t steps = source->steps;
     auto* result = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(steps * width)));
     if (monoPass(format, result, source, measure) != 0) return nullptr;

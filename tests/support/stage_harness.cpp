@@ -8,7 +8,8 @@
 #include "driver/log.h"
 #include "support/run_qor.h"
 
-std::unique_ptr<HandSource> handSource(int channels, int bits, int sampleRate, const std::vector<int>& values) {
+std::unique_ptr<HandSource> handSource(int channels, int bits, int sampleRate,
+                                       const std::vector<int>& values) {
     auto hand = std::make_unique<HandSource>();
     hand->bytes = sampleBytes(bits, values);
     PcmSource& s = hand->source;

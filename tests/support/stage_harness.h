@@ -17,7 +17,8 @@ struct HandSource {
     Bytes bytes;
     PcmSource source{};
 };
-std::unique_ptr<HandSource> handSource(int channels, int bits, int sampleRate, const std::vector<int>& values);
+std::unique_ptr<HandSource> handSource(int channels, int bits, int sampleRate,
+                                       const std::vector<int>& values);
 
 // Parses a command line (operation word first, file names included) into the settings; the
 // parser's own lines are discarded.
