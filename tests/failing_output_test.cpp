@@ -1,0 +1,97 @@
+// Results that cannot be written, end to end through the binary: a missing or read-only
+// destination folder and a disk that fills up mid-write. The run ends with its one error line,
+// counts no file, leaves no result, temporary file or picture behind, and with /W leaves the
+// source exactly as it was.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/child_run.h"
+#include "support/run_qor.h"
+#include "support/wave_writer.h"
+
+namespace {
+
+constexpr int kNobody = 65534;
+
+// A quiet stereo sound long enough that no result fits under the file-size limit below.
+std::vector<int> stereoSound(int steps) {
+    std::vector<int> values;
+    for (int s = 0; s < steps; s++) {
+        values.push_back((s % 50) * 100 - 2500);
+        values.push_back(2500 - (s % 30) * 150);
+    }
+    return values;
+}
+
+TEST(FailingOutput, TheRunEndsWithItsLineAndLeavesNothingBehind) {
+    enum Condition { kMissingFolder, kReadOnlyFolder, kDiskFills };
+    struct Case {
+        const char* name;
+        Condition condition;
+        std::vector<std::string> args;
+        std::string err;
+        int filesWhenWritable;  // the exit code of the same run without the condition
+    } cases[] = {
+        {"missing folder", kMissingFolder, {"boost", "/m2", "a.wav", "gone/out.wav"},
+         "E [OUTPUT] cannot output [gone/out.wav]\n", 1},
+        {"missing folder, naked", kMissingFolder, {"reverse", "/N", "a.wav", "gone/out.wav"},
+         "E [OUTPUT2] cannot output [gone/out.PHL]\n", 1},
+        {"read-only folder", kReadOnlyFolder, {"mix", "a.wav", "a.wav", "out.wav"},
+         "E [OUTPUT] cannot output [out.wav]\n", 1},
+        {"read-only folder, overwrite", kReadOnlyFolder, {"boost", "/m2", "/W", "a.wav"},
+         "E [OUTPUT] cannot output [a.wav]\n", 1},
+        {"read-only folder, split", kReadOnlyFolder, {"lrsprit", "a.wav", "out.wav"},
+         "E [OUTPUT] cannot output [out_Lch.wav]\n", 2},
+        {"disk fills", kDiskFills, {"back", "a.wav", "out.wav"}, "E [OUTPUT] cannot output [out.wav]\n", 1},
+        {"disk fills, overwrite", kDiskFills, {"max", "/W", "a.wav"}, "E [OUTPUT] cannot output [a.wav]\n", 1},
+        {"disk fills, overwrite naked 8-bit", kDiskFills, {"sb8convert", "/N", "/8", "/W", "a.wav"},
+         "E [OUTPUT2] cannot output [a.PC8]\n", 1},
+        {"disk fills, two sources", kDiskFills, {"combine", "/L100", "a.wav", "a.wav", "out.wav"},
+         "E [OUTPUT] cannot output [out.wav]\n", 1},
+        {"disk fills, split", kDiskFills, {"lrsprit", "a.wav", "out.wav"},
+         "E [OUTPUT] cannot output [out_Lch.wav]\n", 2},
+        {"disk fills, with a picture", kDiskFills, {"reverse", "/G", "a.wav", "out.wav"},
+         "W [BITMAP] cannot output [out.BMP]\nE [OUTPUT] cannot output [out.wav]\n", 1},
+    };
+    const Bytes source = makeWave(2, 16, 8000, stereoSound(1000));
+    std::string skipped;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            // The same run succeeds when nothing is in the way, so the condition is what fails it.
+            TempDir dir;
+            writeFile(dir / "a.wav", source);
+            if (c.condition == kMissingFolder) mkdir((dir / "gone").c_str(), 0755);
+            RunResult r = runQor(c.args, dir.path);
+            EXPECT_EQ(r.exitCode, c.filesWhenWritable) << r.err;
+        }
+        TempDir dir;
+        writeFile(dir / "a.wav", source);
+        ChildConditions conditions;
+        if (c.condition == kDiskFills) conditions.fileSizeLimit = 1000;
+        if (c.condition == kReadOnlyFolder) {
+            chmod(dir.path.c_str(), 0555);
+            // The superuser writes anywhere: run as an ordinary user so the folder's mode holds.
+            if (geteuid() == 0) conditions.userId = kNobody;
+        }
+        RunResult r = runQorUnder(c.args, dir.path, conditions);
+        chmod(dir.path.c_str(), 0700);
+        if (r.exitCode == 126) {
+            skipped += std::string(" ") + c.name + ";";
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 255);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out.find("- [OUTPUT2] Filename"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("finish"), std::string::npos);
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.wav"});
+        EXPECT_EQ(readFile(dir / "a.wav"), source);
+    }
+    if (!skipped.empty()) GTEST_SKIP() << "cannot run as an ordinary user here, not checked:" << skipped;
+}
+
+}  // namespace

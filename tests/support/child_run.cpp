@@ -1,0 +1,86 @@
+#include "support/child_run.h"
+
+#include <grp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <sstream>
+
+RunResult runProgram(const std::vector<std::string>& argv, const std::string& cwd,
+                     const ChildConditions& conditions) {
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) abort();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        setenv("LC_ALL", conditions.locale.c_str(), 1);
+        if (conditions.fileSizeLimit >= 0) {
+            // An ignored SIGXFSZ stays ignored across exec: the write fails with EFBIG instead.
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{static_cast<rlim_t>(conditions.fileSizeLimit), static_cast<rlim_t>(conditions.fileSizeLimit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+        }
+        if (conditions.userId >= 0) {
+            const gid_t group = static_cast<gid_t>(conditions.userId);
+            if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(static_cast<uid_t>(conditions.userId)) != 0) {
+                _exit(126);
+            }
+        }
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    RunResult result;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    char buffer[65536];
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; i++) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                open--;
+            } else {
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+RunResult runQorUnder(const std::vector<std::string>& args, const std::string& cwd,
+                      const ChildConditions& conditions) {
+    std::vector<std::string> argv{QOR_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProgram(argv, cwd, conditions);
+}
+
+std::string findProgram(const std::string& name) {
+    const char* path = getenv("PATH");
+    std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+    std::string folder;
+    while (std::getline(folders, folder, ':')) {
+        if (folder.empty()) continue;
+        std::string candidate = folder + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return "";
+}
