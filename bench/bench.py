@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Times every qor operation as a whole process on large files, beside the I/O floor
+(`cat in > out`) and, where sox is installed, sox's nearest equivalent.
+
+Prints one table: operation, qor median, ratio to the floor, ratio to sox, peak memory / input.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def run_timed(cmd, cwd, runs):
+    """Median wall time over `runs` runs after one warm-up, and the peak RSS (KiB) seen."""
+    times = []
+    peak = 0
+    for i in range(runs + 1):
+        start = time.perf_counter()
+        proc = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, cwd=cwd, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, text=True)
+        elapsed = time.perf_counter() - start
+        if proc.returncode not in (0, 1, 2):
+            sys.exit(f"failed ({proc.returncode}): {' '.join(cmd)}\n{proc.stderr[-2000:]}")
+        peak = max(peak, int(proc.stderr.strip().splitlines()[-1]))
+        if i > 0:
+            times.append(elapsed)
+    return statistics.median(times), peak
+
+
+def operations(qor):
+    """(name, qor arguments, inputs, sox command or None). Inputs: st16, mono16, st8."""
+    def sox(*args):
+        return ["sox", "-D"] + list(args)
+    return [
+        ("info", [qor, "info", "st16.wav"], ["st16.wav"], ["sox", "st16.wav", "-n", "stats"]),
+        ("boost /B-3", [qor, "boost", "/B-3", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "vol", "-3dB")),
+        ("boost /m2", [qor, "boost", "/m2", "/F", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "vol", "2")),
+        ("max", [qor, "max", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "gain", "-n")),
+        ("add /v100", [qor, "add", "/v100", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "dcshift", "0.003")),
+        ("reverse", [qor, "reverse", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "vol", "-1")),
+        ("back", [qor, "back", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "reverse")),
+        ("head /L441000", [qor, "head", "/L441000", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "trim", "0", "441000s")),
+        ("cut /L441000", [qor, "cut", "/L441000", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "trim", "441000s")),
+        ("inssilent /L44100", [qor, "inssilent", "/L44100", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "pad", "44100s")),
+        ("l2mono", [qor, "l2mono", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "remix", "1")),
+        ("r2mono", [qor, "r2mono", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "remix", "2")),
+        ("lrmono", [qor, "lrmono", "/F", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "remix", "1v1,2v1")),
+        ("ccancel", [qor, "ccancel", "/F", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "remix", "1v1,2v-1")),
+        ("lrsprit", [qor, "lrsprit", "st16.wav", "out.wav"], ["st16.wav"], None),
+        ("vcompress", [qor, "vcompress", "/t4000", "/M0.5", "st16.wav", "out.wav"], ["st16.wav"], None),
+        ("sb8convert", [qor, "sb8convert", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "-b", "8", "out.wav")),
+        ("convert /f22050", [qor, "convert", "/f22050", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "rate", "-q", "22050")),
+        ("lofi", [qor, "lofi", "st16.wav", "out.wav"], ["st16.wav"], None),
+        ("compare", [qor, "compare", "st16.wav", "st16b.wav"], ["st16.wav", "st16b.wav"], None),
+        ("mix", [qor, "mix", "/F", "st16.wav", "st16b.wav", "out.wav"], ["st16.wav", "st16b.wav"], sox("-m", "st16.wav", "st16b.wav", "out.wav")),
+        ("subtract", [qor, "subtract", "/F", "st16.wav", "st16b.wav", "out.wav"], ["st16.wav", "st16b.wav"], sox("-m", "st16.wav", "-v", "-1", "st16b.wav", "out.wav")),
+        ("combine /L44100", [qor, "combine", "/L44100", "st16.wav", "st16b.wav", "out.wav"], ["st16.wav", "st16b.wav"], sox("st16.wav", "st16b.wav", "out.wav")),
+        ("lrcombine", [qor, "lrcombine", "mono16.wav", "mono16b.wav", "out.wav"], ["mono16.wav", "mono16b.wav"], sox("-M", "mono16.wav", "mono16b.wav", "out.wav")),
+        ("info (8-bit)", [qor, "info", "st8.wav"], ["st8.wav"], ["sox", "st8.wav", "-n", "stats"]),
+        ("boost /m2 (8-bit)", [qor, "boost", "/m2", "st8.wav", "out.wav"], ["st8.wav"], sox("st8.wav", "out.wav", "vol", "2")),
+    ]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--qor", default=os.path.join(ROOT, "build", "qor"))
+    parser.add_argument("--makewave", default=os.path.join(ROOT, "build", "qor-makewave"))
+    parser.add_argument("--dir", default="/dev/shm/qor-bench")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--minutes", default="10,1", help="file lengths to measure, in minutes")
+    parser.add_argument("--only", default="", help="comma-separated operation names to run")
+    args = parser.parse_args()
+
+    have_sox = shutil.which("sox") is not None
+    os.makedirs(args.dir, exist_ok=True)
+    rows = []
+    for minutes in [float(m) for m in args.minutes.split(",")]:
+        seconds = str(minutes * 60)
+        files = {"st16.wav": ("2", "16"), "st16b.wav": ("2", "16"), "mono16.wav": ("1", "16"),
+                 "mono16b.wav": ("1", "16"), "st8.wav": ("2", "8")}
+        for name, (channels, bits) in files.items():
+            subprocess.run([args.makewave, os.path.join(args.dir, name), seconds, channels, bits], check=True)
+        floors = {}
+        for name in files:
+            floors[name] = run_timed(["sh", "-c", f"cat {name} > floor.out"], args.dir, args.runs)[0]
+        for name, cmd, inputs, sox_cmd in operations(args.qor):
+            if args.only and name not in args.only.split(","):
+                continue
+            qor_time, peak = run_timed(cmd, args.dir, args.runs)
+            floor = sum(floors[i] for i in inputs)
+            input_bytes = sum(os.path.getsize(os.path.join(args.dir, i)) for i in inputs)
+            sox_time = run_timed(sox_cmd, args.dir, args.runs)[0] if (have_sox and sox_cmd) else None
+            rows.append((f"{name} [{minutes:g} min]", qor_time, qor_time / floor,
+                         sox_time / qor_time if sox_time else None, peak * 1024 / input_bytes))
+            print(f"  measured {rows[-1][0]}", file=sys.stderr)
+        rows.append((f"floor: cat st16.wav [{minutes:g} min]", floors["st16.wav"], 1.0, None, None))
+
+    print("| operation | qor median (s) | × floor | sox time ÷ qor time | peak memory ÷ input |")
+    print("|---|---:|---:|---:|---:|")
+    for name, t, floor_ratio, sox_ratio, mem in rows:
+        sox_text = f"{sox_ratio:.2f}" if sox_ratio is not None else "-"
+        mem_text = f"{mem:.2f}" if mem is not None else "-"
+        print(f"| {name} | {t:.3f} | {floor_ratio:.2f} | {sox_text} | {mem_text} |")
+    shutil.rmtree(args.dir, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
