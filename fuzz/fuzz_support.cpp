@@ -13,7 +13,9 @@
 namespace {
 
 std::string makeFolder() {
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    // run.sh names a folder it removes even when a fuzzer dies before its own clean-up.
+    const char* base = getenv("QOR_FUZZ_SCRATCH");
+    if (base == nullptr || access(base, W_OK) != 0) base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     std::string pattern = std::string(base) + "/qor-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         perror("qor fuzz: scratch folder");

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-// A private folder (in /dev/shm when it exists, so that inputs never touch a disk), created on
-// first use and removed with its contents when the process ends.
+// A private folder (under $QOR_FUZZ_SCRATCH, else in /dev/shm when it exists, so that inputs
+// never touch a disk), created on first use and removed with its contents when the process ends.
 const std::string& scratchFolder();
 
 // Writes `size` bytes as the file `name` inside the scratch folder; returns its path.

@@ -45,8 +45,10 @@ const Command kCommands[] = {
     {{"lrsprit", "/G16"}, 1},
     {{"vcompress", "/t100", "/M0.5", "/F"}, 1},
     {{"sb8convert", "/N", "/8"}, 1},
+    // Targets at the low end keep the result of a source that claims a rate of a few Hz to a
+    // size that fits the fuzzer's memory and time limits.
     {{"convert", "/f8000"}, 1},
-    {{"convert", "/f44100", "/g16"}, 1},
+    {{"convert", "/f3675", "/g16"}, 1},
     {{"lofi", "/b3", "/f3675"}, 1},
 };
 constexpr size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];

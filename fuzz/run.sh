@@ -18,6 +18,9 @@ rm -rf "$build/seeds" "$build/findings"
 mkdir -p "$build/findings"
 "$build/qor-fuzz-seeds" "$build/seeds"
 
+scratch=$(mktemp -d /dev/shm/qor-fuzz.XXXXXX 2>/dev/null || mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export QOR_FUZZ_SCRATCH=$scratch
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
