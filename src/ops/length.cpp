@@ -44,7 +44,7 @@ WaveImage* headStage(PcmSource* source) {
             seconds(count, source));
 
     const int64_t block = blockAlignOf(source);
-    auto* result = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(count * block)));
+    uint8_t* result = allocateResult(count, block);
     const int64_t first = length > 0 ? 0 : steps - count;
     memcpy(result, source->data + first * block, static_cast<size_t>(count * block));
     return buildWaveImage(source->format, static_cast<int32_t>(count), result);
@@ -61,7 +61,7 @@ WaveImage* cutStage(PcmSource* source) {
 
     const int64_t block = blockAlignOf(source);
     const int64_t kept = steps - count;
-    auto* result = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(kept * block)));
+    uint8_t* result = allocateResult(kept, block);
     // A positive length removes the head, a negative one the tail.
     const int64_t first = length > 0 ? length : 0;
     memcpy(result, source->data + first * block, static_cast<size_t>(kept * block));
@@ -94,7 +94,7 @@ WaveImage* backwardStage(PcmSource* source) {
     const int64_t steps = source->steps;
     const int64_t block = blockAlignOf(source);
     // Every byte of the result is written by the copy, so no silence fill is needed.
-    auto* result = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(steps * block)));
+    uint8_t* result = allocateResult(steps, block);
     if (steps > 0) {
         switch (block) {
             case 1:

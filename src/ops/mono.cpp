@@ -112,7 +112,7 @@ WaveImage* monoStage(PcmSource* source, int measure) {
     format.blockAlign = width;
     format.byteRate = static_cast<int32_t>(static_cast<int64_t>(width) * format.sampleRate);
     const int64_t steps = source->steps;
-    auto* result = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(steps * width)));
+    uint8_t* result = allocateResult(steps, width);
     if (monoPass(format, result, source, measure) != 0) return nullptr;
     return buildWaveImage(format, static_cast<int32_t>(steps), result);
 }

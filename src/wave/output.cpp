@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bitmap/waveform.h"
 #include "driver/buffers.h"
@@ -17,6 +19,16 @@
 #include "driver/log.h"
 
 namespace {
+
+// Sample buffers with free room for a header in front of them; each room is used once.
+std::vector<const uint8_t*> headerRooms;
+
+bool takeHeaderRoom(const uint8_t* samples) {
+    auto found = std::find(headerRooms.begin(), headerRooms.end(), samples);
+    if (found == headerRooms.end()) return false;
+    headerRooms.erase(found);
+    return true;
+}
 
 bool writeAll(int fd, const uint8_t* bytes, int64_t length) {
     while (length > 0) {
@@ -84,18 +96,30 @@ bool resultFits(int64_t steps, int64_t blockAlign) {
     return steps * blockAlign <= static_cast<int64_t>(INT32_MAX) - kWaveHeaderSize;
 }
 
+uint8_t* allocateResult(int64_t steps, int64_t blockAlign) {
+    auto* buffer = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(steps * blockAlign + kWaveHeaderSize)));
+    offerHeaderRoom(buffer + kWaveHeaderSize);
+    return buffer + kWaveHeaderSize;
+}
+
 uint8_t* allocateSilence(int64_t steps, int64_t blockAlign) {
-    size_t bytes = static_cast<size_t>(steps * blockAlign);
-    auto* buffer = static_cast<uint8_t*>(apmalloc(bytes));
-    memset(buffer, settings.silenceFill, bytes);
+    uint8_t* buffer = allocateResult(steps, blockAlign);
+    memset(buffer, settings.silenceFill, static_cast<size_t>(steps * blockAlign));
     return buffer;
 }
+
+void offerHeaderRoom(uint8_t* samples) { headerRooms.push_back(samples); }
 
 WaveImage* buildWaveImage(const FormatInfo& format, int32_t steps, const uint8_t* samples) {
     if (!resultFits(steps, format.blockAlign)) return nullptr;
     const int64_t dataSize = static_cast<int64_t>(format.blockAlign) * steps;
-    auto* image = static_cast<WaveImage*>(apmalloc(static_cast<size_t>(dataSize + kWaveHeaderSize)));
-    if (dataSize > 0) memcpy(image + kWaveHeaderSize, samples, static_cast<size_t>(dataSize));
+    WaveImage* image;
+    if (takeHeaderRoom(samples)) {
+        image = const_cast<uint8_t*>(samples) - kWaveHeaderSize;
+    } else {
+        image = static_cast<WaveImage*>(apmalloc(static_cast<size_t>(dataSize + kWaveHeaderSize)));
+        if (dataSize > 0) memcpy(image + kWaveHeaderSize, samples, static_cast<size_t>(dataSize));
+    }
     memcpy(image, "RIFF", 4);
     writeInt32(image + 4, static_cast<int32_t>(dataSize + 36));
     memcpy(image + 8, "WAVEfmt ", 8);

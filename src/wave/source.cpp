@@ -6,6 +6,7 @@
 #include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
+#include "wave/output.h"
 
 namespace {
 
@@ -156,6 +157,9 @@ PcmSource* readSource(int fileIndex, int reportMode) {
                 source->fileName = fileName;
                 source->image = image;
                 source->imageSize = imageSize;
+                // Nothing reads the bytes before the samples again: an operation that works in
+                // place may put its result header there.
+                if (bodyAt >= kWaveHeaderSize) offerHeaderRoom(source->data);
                 analysedBytes = usable;
                 break;  // nothing after the analysed sound is read
             }

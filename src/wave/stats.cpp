@@ -1,6 +1,9 @@
 #include "wave/stats.h"
 
+#include <algorithm>
 #include <climits>
+#include <limits>
+#include <type_traits>
 #include <cstring>
 
 #include "driver/buffers.h"
@@ -24,38 +27,150 @@ inline int32_t sampleValue(const uint8_t* p) {
     }
 }
 
-// One pass over the samples: extremes, running means and the first and last loud steps.
+// One channel's samples: `steps` values, `stride` bytes apart.
 template <int BytesPerSample>
-void scanSamples(PcmSource* source, int32_t threshold) {
-    const int channels = source->format.channels;
-    const int64_t blockAlign = source->format.blockAlign;
-    for (int c = 0; c < channels; c++) {
-        ChannelStats& st = source->channel[c];
-        const uint8_t* p = source->data + c * BytesPerSample;
-        int32_t max = st.max;
-        int32_t min = st.min;
-        int32_t head = st.headSilence;
-        int32_t tail = st.tailSilence;
-        double mean = st.mean;
-        double meanAbs = st.meanAbs;
-        for (int32_t s = 1; s <= source->steps; s++, p += blockAlign) {
-            const int32_t value = sampleValue<BytesPerSample>(p);
-            const int32_t magnitude = value < 0 ? -value : value;
-            if (value < min) min = value;
-            if (value > max) max = value;
-            if (magnitude > threshold) {
-                if (head == kNoLoudStep) head = s - 1;
-                tail = s;
-            }
-            mean = mean + (value - mean) / s;
-            meanAbs = meanAbs + (magnitude - meanAbs) / s;
+struct ChannelSamples {
+    const uint8_t* first;
+    int64_t stride;
+    int32_t steps;
+
+    int32_t at(int64_t s) const { return sampleValue<BytesPerSample>(first + s * stride); }
+};
+
+// Extremes, and with `withSums` the exact sums of the values and magnitudes, in one pass. The
+// sums are integers (at most 2^31 steps of at most 2^15), so the means computed from them are
+// the true means, divided once.
+template <int BytesPerSample, bool withSums>
+void scanExtremes(const ChannelSamples<BytesPerSample>& ch, ChannelStats& st) {
+    int32_t max = st.max;
+    int32_t min = st.min;
+    int64_t sum = 0;
+    int64_t sumAbs = 0;
+    const uint8_t* p = ch.first;
+    for (int32_t s = 0; s < ch.steps; s++, p += ch.stride) {
+        const int32_t value = sampleValue<BytesPerSample>(p);
+        min = value < min ? value : min;
+        max = value > max ? value : max;
+        if constexpr (withSums) {
+            sum += value;
+            sumAbs += value < 0 ? -value : value;
         }
-        st.max = max;
-        st.min = min;
-        st.headSilence = head;
-        st.tailSilence = tail;
-        st.mean = mean;
-        st.meanAbs = meanAbs;
+    }
+    st.max = max;
+    st.min = min;
+    if constexpr (withSums) {
+        st.mean = static_cast<double>(sum) / ch.steps;
+        st.meanAbs = static_cast<double>(sumAbs) / ch.steps;
+    }
+}
+
+// The first and the last loud step, searched from either end: a sound usually starts and ends
+// close to the ends of the file, so the searches are short.
+template <int BytesPerSample>
+void findSound(const ChannelSamples<BytesPerSample>& ch, int32_t threshold, ChannelStats& st) {
+    auto loud = [threshold](int32_t value) { return (value < 0 ? -value : value) > threshold; };
+    int32_t first = 0;
+    while (first < ch.steps && !loud(ch.at(first))) first++;
+    if (first == ch.steps) return;  // no loud step: both stay at the marker
+    int32_t last = ch.steps - 1;
+    while (!loud(ch.at(last))) last--;
+    st.headSilence = first;
+    st.tailSilence = last + 1;  // the 1-based index of the last loud step
+}
+
+// Extremes and sums over a flat run of interleaved samples (steps without padding). With an even
+// number of lanes, lane k always holds channel k % channels, so the lanes can be kept apart in
+// vector registers and combined per channel at the end.
+template <typename Sample, bool withSums>
+void scanInterleaved(const uint8_t* data, int64_t count, int channels, ChannelStats* stats) {
+    constexpr int kLanes = 32;
+    // Lane sums are gathered in 32 bits over blocks short enough not to overflow.
+    constexpr int64_t kBlock = 2048;
+    constexpr int32_t kBias = sizeof(Sample) == 1 ? 128 : 0;
+    Sample lo[kLanes];
+    Sample hi[kLanes];
+    int64_t sum[kLanes] = {};
+    int64_t sumAbs[kLanes] = {};
+    for (int k = 0; k < kLanes; k++) {
+        lo[k] = std::numeric_limits<Sample>::max();
+        hi[k] = std::numeric_limits<Sample>::min();
+    }
+    const int64_t vectors = count / kLanes;
+    for (int64_t v = 0; v < vectors;) {
+        const int64_t blockEnd = std::min(vectors, v + kBlock);
+        int32_t blockSum[kLanes] = {};
+        int32_t blockAbs[kLanes] = {};
+        for (; v < blockEnd; v++) {
+            Sample x[kLanes];
+            memcpy(x, data + v * kLanes * sizeof(Sample), sizeof x);
+            for (int k = 0; k < kLanes; k++) {
+                lo[k] = x[k] < lo[k] ? x[k] : lo[k];
+                hi[k] = x[k] > hi[k] ? x[k] : hi[k];
+                if constexpr (withSums) {
+                    const int32_t value = static_cast<int32_t>(x[k]) - kBias;
+                    blockSum[k] += value;
+                    blockAbs[k] += value < 0 ? -value : value;
+                }
+            }
+        }
+        for (int k = 0; k < kLanes; k++) {
+            sum[k] += blockSum[k];
+            sumAbs[k] += blockAbs[k];
+        }
+    }
+    for (int64_t i = vectors * kLanes; i < count; i++) {
+        Sample x;
+        memcpy(&x, data + i * sizeof(Sample), sizeof x);
+        const int k = static_cast<int>(i % kLanes);
+        lo[k] = x < lo[k] ? x : lo[k];
+        hi[k] = x > hi[k] ? x : hi[k];
+        const int32_t value = static_cast<int32_t>(x) - kBias;
+        sum[k] += value;
+        sumAbs[k] += value < 0 ? -value : value;
+    }
+    const int64_t steps = count / channels;
+    for (int c = 0; c < channels; c++) {
+        ChannelStats& st = stats[c];
+        int64_t channelSum = 0;
+        int64_t channelAbs = 0;
+        for (int k = c; k < kLanes; k += channels) {
+            st.min = std::min(st.min, static_cast<int32_t>(lo[k]) - kBias);
+            st.max = std::max(st.max, static_cast<int32_t>(hi[k]) - kBias);
+            channelSum += sum[k];
+            channelAbs += sumAbs[k];
+        }
+        if constexpr (withSums) {
+            st.mean = static_cast<double>(channelSum) / steps;
+            st.meanAbs = static_cast<double>(channelAbs) / steps;
+        }
+    }
+}
+
+template <int BytesPerSample>
+void scanSamples(PcmSource* source, int32_t threshold, bool withSums) {
+    const int channels = source->format.channels;
+    // Steps without padding are one flat run of samples.
+    if (source->format.blockAlign == channels * BytesPerSample) {
+        using Sample = std::conditional_t<BytesPerSample == 1, uint8_t, int16_t>;
+        const int64_t count = static_cast<int64_t>(source->steps) * channels;
+        if (withSums) {
+            scanInterleaved<Sample, true>(source->data, count, channels, source->channel);
+        } else {
+            scanInterleaved<Sample, false>(source->data, count, channels, source->channel);
+        }
+    }
+    for (int c = 0; c < channels; c++) {
+        const ChannelSamples<BytesPerSample> ch{source->data + c * BytesPerSample, source->format.blockAlign,
+                                                source->steps};
+        ChannelStats& st = source->channel[c];
+        if (source->format.blockAlign != channels * BytesPerSample) {
+            if (withSums) {
+                scanExtremes<BytesPerSample, true>(ch, st);
+            } else {
+                scanExtremes<BytesPerSample, false>(ch, st);
+            }
+        }
+        findSound(ch, threshold, st);
     }
 }
 
@@ -105,10 +220,11 @@ PcmSource* analyseSource(uint8_t* data, const FormatInfo& format, int32_t steps,
     const int32_t threshold = static_cast<int16_t>(static_cast<uint16_t>(settings.silenceThreshold & 0xFFFF));
     if (format.bitsPerSample == 8) settings.silenceFill = 128;
 
+    // The means are only ever printed, so only a report computes them.
     if (bytesPerSample == 1) {
-        scanSamples<1>(source, threshold);
+        scanSamples<1>(source, threshold, reportMode != 0);
     } else {
-        scanSamples<2>(source, threshold);
+        scanSamples<2>(source, threshold, reportMode != 0);
     }
 
     if (reportMode) {
