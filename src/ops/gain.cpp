@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "driver/command_line.h"
 #include "driver/log.h"
@@ -59,17 +60,42 @@ struct SampleLayout {
     int64_t stride;
 };
 
-// Integer rows: the value is computed in 64 bits, so no sum or product can wrap before the clamp.
+// Applies `compute` (a sample value to its new value, clamped and counted) to every sample in
+// storage order. An unpadded run is handled in blocks that the compiler turns into vector code.
 template <typename Compute>
-void integerPass(const SampleLayout& layout, Compute compute) {
-    OverflowCounter counter = overflowCounter("B/A16", "B/A16");
+void rewriteSamples(const SampleLayout& layout, OverflowCounter& counter, Compute compute) {
+    constexpr int64_t kBlock = 4096;
+    if (layout.channels == 1 && layout.stride == 2) {
+        int16_t block[kBlock];
+        for (int64_t at = 0; at < layout.steps; at += kBlock) {
+            const int64_t count = std::min(kBlock, layout.steps - at);
+            uint8_t* bytes = layout.data + at * 2;
+            memcpy(block, bytes, static_cast<size_t>(count) * 2);
+            int32_t overflows = 0;
+            for (int64_t i = 0; i < count; i++) block[i] = compute(block[i], overflows);
+            memcpy(bytes, block, static_cast<size_t>(count) * 2);
+            addOverflows(counter, overflows);
+        }
+        return;
+    }
     uint8_t* step = layout.data;
     for (int64_t s = 0; s < layout.steps; ++s, step += layout.stride) {
         uint8_t* p = step;
         for (int64_t c = 0; c < layout.channels; ++c, p += 2) {
-            writeInt16(p, clampSample16(compute(static_cast<int64_t>(readInt16(p))), counter));
+            int32_t overflows = 0;
+            writeInt16(p, compute(readInt16(p), overflows));
+            addOverflows(counter, overflows);
         }
     }
+}
+
+// Integer rows: `compute` gives the exact new value in 32 bits (its inputs are bounded so that
+// nothing can wrap); the clamp and count follow.
+template <typename Compute>
+void integerPass(const SampleLayout& layout, Compute compute) {
+    OverflowCounter counter = overflowCounter("B/A16", "B/A16");
+    rewriteSamples(layout, counter,
+                   [compute](int16_t v, int32_t& overflows) { return clampCounting(compute(v), overflows); });
     reportOverflow(counter);
 }
 
@@ -77,22 +103,12 @@ void integerPass(const SampleLayout& layout, Compute compute) {
 // double before it is truncated toward zero. A product that is not a number is stored as 0.
 void realPass(const SampleLayout& layout, double factor) {
     OverflowCounter counter = overflowCounter("B/A16f", "B/A16");
-    uint8_t* step = layout.data;
-    for (int64_t s = 0; s < layout.steps; ++s, step += layout.stride) {
-        uint8_t* p = step;
-        for (int64_t c = 0; c < layout.channels; ++c, p += 2) {
-            double x = static_cast<double>(readInt16(p)) * factor;
-            if (x > 32767.0) {
-                countOverflow(counter);
-                x = 32767.0;
-            }
-            if (x < -32768.0) {
-                countOverflow(counter);
-                x = -32768.0;
-            }
-            writeInt16(p, x == x ? static_cast<int32_t>(x) : 0);
-        }
-    }
+    rewriteSamples(layout, counter, [factor](int16_t v, int32_t& overflows) {
+        double x = static_cast<double>(v) * factor;
+        overflows += static_cast<int32_t>(x > 32767.0) | static_cast<int32_t>(x < -32768.0);
+        x = x > 32767.0 ? 32767.0 : (x < -32768.0 ? -32768.0 : x);
+        return static_cast<int16_t>(x == x ? static_cast<int32_t>(x) : 0);
+    });
     reportOverflow(counter);
 }
 
@@ -110,17 +126,22 @@ int gainPass16(PcmSource* source, int code) {
     if (code == kBoost && settings.factorMode == 1) {
         realPass(data, settings.realFactor);
     } else if (code == kBoost && settings.integerFactor > 0) {
-        const int64_t factor = settings.integerFactor;
-        integerPass(data, [factor](int64_t s) { return s * factor; });
+        // Any factor from 65536 on drives every sound sample out of range, as 65536 itself does.
+        const int32_t factor = std::min(settings.integerFactor, 65536);
+        integerPass(data, [factor](int32_t s) { return s * factor; });
     } else if (code == kBoost && settings.integerFactor < 0) {
-        // Integer division truncates toward zero, as the factor's meaning (1/n) asks.
-        const int64_t divisor = -static_cast<int64_t>(settings.integerFactor);
-        integerPass(data, [divisor](int64_t s) { return s / divisor; });
+        // Integer division truncating toward zero, done in double precision so that it runs in
+        // vector registers: the quotient of two such integers rounds to the exact value or stays
+        // below the next integer, so the truncation is the integer quotient.
+        const double divisor = -static_cast<double>(settings.integerFactor);
+        integerPass(data, [divisor](int32_t s) { return static_cast<int32_t>(s / divisor); });
     } else if (code == kReverse) {
-        integerPass(data, [](int64_t s) { return -s; });
+        integerPass(data, [](int32_t s) { return -s; });
     } else if (code == kAdd) {
-        const int64_t offset = settings.addValue;
-        integerPass(data, [offset](int64_t s) { return s + offset; });
+        // Beyond +-65536 every sample is out of range already; limiting the offset there keeps
+        // the sum within 32 bits without changing any result.
+        const int32_t offset = std::clamp(settings.addValue, -65536, 65536);
+        integerPass(data, [offset](int32_t s) { return s + offset; });
     } else if (code == kMaximize && settings.factorMode == 1) {
         realPass(data, settings.realFactor);
     } else if (data.steps > 0) {

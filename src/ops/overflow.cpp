@@ -15,3 +15,11 @@ void reportOverflow(const OverflowCounter& counter) {
         logLine(kLevelWarning, "W [%s] found OverFlow, %d time(s).", counter.warningTag, counter.count);
     }
 }
+
+void addOverflows(OverflowCounter& counter, int64_t overflows) {
+    if (counter.count + overflows > settings.overflowLimit) {
+        counter.count = settings.overflowLimit;
+        countOverflow(counter);
+    }
+    counter.count += static_cast<int32_t>(overflows);
+}
