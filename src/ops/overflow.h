@@ -35,9 +35,9 @@ inline int32_t clampSample16(int64_t v, OverflowCounter& counter) {
 // overflows are counted together and then handed to addOverflows, which applies the limit. The
 // run ends with the same line as when every sample is checked on its own, since the count that
 // first exceeds the limit is always the limit + 1; the samples changed after it are never written.
-inline int16_t clampCounting(int32_t v, int32_t& overflows) {
+inline int32_t clampCounting(int32_t v, int32_t& overflows) {
     overflows += static_cast<int32_t>(v > 32767) | static_cast<int32_t>(v < -32768);
-    return static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
+    return v > 32767 ? 32767 : (v < -32768 ? -32768 : v);
 }
 void addOverflows(OverflowCounter& counter, int64_t overflows);
 
