@@ -30,7 +30,9 @@ WaveImage* convertStage(PcmSource* source) {
         const double a = static_cast<double>(i) * ratio;
         const double b = std::min(a + ratio, end);
         uint8_t* step = out + i * blockAlign;
-        for (int c = 0; c < channels; c++) writeInt16(step + c * 2, windowMean(*source, c, a, b));
+        int32_t means[2];
+        windowMeans(*source, a, b, means);
+        for (int c = 0; c < channels; c++) writeInt16(step + c * 2, means[c]);
     }
 
     FormatInfo format = source->format;

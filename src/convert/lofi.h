@@ -20,3 +20,6 @@ void lofiQuantisePass(PcmSource& source, int32_t bits);
 // An empty window (a >= b) gives 0. Reads the samples as they stand, so a pass that rewrites
 // the buffer sees its own earlier writes.
 int32_t windowMean(const PcmSource& source, int channel, double a, double b);
+// The same for every channel of the source at once (1 or 2 channels); `means` gets one value
+// per channel.
+void windowMeans(const PcmSource& source, double a, double b, int32_t* means);

@@ -51,48 +51,6 @@ double maximiseFactor(const PcmSource* source) {
     return static_cast<double>(full) / static_cast<double>(peak + 1);
 }
 
-// Where the samples lie: `steps` steps of `channels` 16-bit samples, `stride` bytes apart.
-// A canonical file has no gap between steps; a padded block keeps its padding untouched.
-struct SampleLayout {
-    uint8_t* data;
-    int64_t steps;
-    int64_t channels;
-    int64_t stride;
-};
-
-// Applies `compute` (a sample value to its new value, clamped and counted) to every sample in
-// storage order. An unpadded run is handled in blocks that the compiler turns into vector code.
-template <typename Compute>
-void rewriteSamples(const SampleLayout& layout, OverflowCounter& counter, Compute compute) {
-    constexpr int64_t kBlock = 4096;
-    if (layout.channels == 1 && layout.stride == 2) {
-        // Widened to 32 bits, computed, narrowed: three simple loops the compiler vectorises.
-        int16_t samples[kBlock];
-        int32_t values[kBlock];
-        for (int64_t at = 0; at < layout.steps; at += kBlock) {
-            const int count = static_cast<int>(std::min(kBlock, layout.steps - at));
-            uint8_t* bytes = layout.data + at * 2;
-            memcpy(samples, bytes, static_cast<size_t>(count) * 2);
-            for (int i = 0; i < count; i++) values[i] = samples[i];
-            int32_t overflows = 0;
-            for (int i = 0; i < count; i++) values[i] = compute(values[i], overflows);
-            for (int i = 0; i < count; i++) samples[i] = static_cast<int16_t>(values[i]);
-            memcpy(bytes, samples, static_cast<size_t>(count) * 2);
-            addOverflows(counter, overflows);
-        }
-        return;
-    }
-    uint8_t* step = layout.data;
-    for (int64_t s = 0; s < layout.steps; ++s, step += layout.stride) {
-        uint8_t* p = step;
-        for (int64_t c = 0; c < layout.channels; ++c, p += 2) {
-            int32_t overflows = 0;
-            writeInt16(p, compute(readInt16(p), overflows));
-            addOverflows(counter, overflows);
-        }
-    }
-}
-
 // Integer rows: `compute` gives the exact new value in 32 bits (its inputs are bounded so that
 // nothing can wrap); the clamp and count follow.
 template <typename Compute>
@@ -120,11 +78,7 @@ void realPass(const SampleLayout& layout, double factor) {
 // Rewrites every 16-bit sample of the source in place, in storage order.
 int gainPass16(PcmSource* source, int code) {
     const FormatInfo& format = source->format;
-    SampleLayout data{source->data, source->steps, format.channels, format.blockAlign};
-    if (data.stride == data.channels * 2) {
-        // No padding: one run of samples.
-        data = SampleLayout{source->data, data.steps * data.channels, 1, 2};
-    }
+    const SampleLayout data{source->data, source->steps, format.channels, format.blockAlign};
 
     if (code == kMaximize) settings.realFactor = maximiseFactor(source);
 

@@ -2,7 +2,11 @@
 // -32768..32767 is clamped and counted; the count passing overflowLimit ends the run.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+
+#include "wave/format.h"
 
 struct OverflowCounter {
     int32_t count;
@@ -43,3 +47,47 @@ void addOverflows(OverflowCounter& counter, int64_t overflows);
 
 // Logs the pass's "found OverFlow" warning when it clamped at least once.
 void reportOverflow(const OverflowCounter& counter);
+
+// Where the samples lie: `steps` steps of `channels` 16-bit samples, `stride` bytes apart.
+// A canonical file has no gap between steps; a padded block keeps its padding untouched.
+struct SampleLayout {
+    uint8_t* data;
+    int64_t steps;
+    int64_t channels;
+    int64_t stride;
+};
+
+// Applies `compute` (a sample value to its new value, clamped and counted) to every sample in
+// storage order. An unpadded run is handled in blocks that the compiler turns into vector code.
+template <typename Compute>
+inline void rewriteSamples(const SampleLayout& layout, OverflowCounter& counter, Compute compute) {
+    constexpr int64_t kBlock = 4096;
+    if (layout.stride == layout.channels * 2) {
+        // Steps without padding are one run of samples, handled in blocks: widened to 32 bits,
+        // computed, narrowed, in three simple loops the compiler vectorises.
+        const int64_t total = layout.steps * layout.channels;
+        int16_t samples[kBlock];
+        int32_t values[kBlock];
+        for (int64_t at = 0; at < total; at += kBlock) {
+            const int count = static_cast<int>(std::min(kBlock, total - at));
+            uint8_t* bytes = layout.data + at * 2;
+            memcpy(samples, bytes, static_cast<size_t>(count) * 2);
+            for (int i = 0; i < count; i++) values[i] = samples[i];
+            int32_t overflows = 0;
+            for (int i = 0; i < count; i++) values[i] = compute(values[i], overflows);
+            for (int i = 0; i < count; i++) samples[i] = static_cast<int16_t>(values[i]);
+            memcpy(bytes, samples, static_cast<size_t>(count) * 2);
+            addOverflows(counter, overflows);
+        }
+        return;
+    }
+    uint8_t* step = layout.data;
+    for (int64_t s = 0; s < layout.steps; ++s, step += layout.stride) {
+        uint8_t* p = step;
+        for (int64_t c = 0; c < layout.channels; ++c, p += 2) {
+            int32_t overflows = 0;
+            writeInt16(p, compute(readInt16(p), overflows));
+            addOverflows(counter, overflows);
+        }
+    }
+}
