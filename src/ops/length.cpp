@@ -21,15 +21,27 @@ double seconds(int64_t steps, const PcmSource* source) {
 
 int64_t blockAlignOf(const PcmSource* source) { return source->format.blockAlign; }
 
-// Copies the steps of `source` to `result` in reverse order, each step kept whole.
-// The block size is a template argument for the usual sizes so the copy is a fixed move.
+// Reverses the order of the steps in place, each step kept whole. The block size is a template
+// argument for the usual sizes so that each exchange is a fixed move.
 template <int kBlock>
-void reverseSteps(uint8_t* result, const uint8_t* source, int64_t steps, int64_t block) {
+void reverseSteps(uint8_t* data, int64_t steps, int64_t block) {
     const int64_t size = kBlock > 0 ? kBlock : block;
-    const uint8_t* from = source + (steps - 1) * size;
-    for (int64_t i = 0; i < steps; ++i, result += size, from -= size) {
-        memcpy(result, from, static_cast<size_t>(size));
+    uint8_t held[kBlock > 0 ? kBlock : 65536];
+    uint8_t* low = data;
+    uint8_t* high = data + (steps - 1) * size;
+    for (; low < high; low += size, high -= size) {
+        memcpy(held, low, static_cast<size_t>(size));
+        memcpy(low, high, static_cast<size_t>(size));
+        memcpy(high, held, static_cast<size_t>(size));
     }
+}
+
+// The result of head and cut is a run of the source's own steps: its image is built around
+// them, the bytes before the run taking the header when they are the source's and not kept.
+WaveImage* keepSteps(PcmSource* source, int64_t first, int64_t count) {
+    uint8_t* samples = source->data + first * source->format.blockAlign;
+    if (samples - source->data >= kWaveHeaderSize) offerHeaderRoom(samples);
+    return buildWaveImage(source->format, static_cast<int32_t>(count), samples);
 }
 
 }  // namespace
@@ -43,11 +55,7 @@ WaveImage* headStage(PcmSource* source) {
     logLine(kLevelInfo, "- [HEAD] pickup %d steps, %.3f seconds.", static_cast<int32_t>(count),
             seconds(count, source));
 
-    const int64_t block = blockAlignOf(source);
-    uint8_t* result = allocateResult(count, block);
-    const int64_t first = length > 0 ? 0 : steps - count;
-    memcpy(result, source->data + first * block, static_cast<size_t>(count * block));
-    return buildWaveImage(source->format, static_cast<int32_t>(count), result);
+    return keepSteps(source, length > 0 ? 0 : steps - count, count);
 }
 
 WaveImage* cutStage(PcmSource* source) {
@@ -59,13 +67,8 @@ WaveImage* cutStage(PcmSource* source) {
     logLine(kLevelInfo, "- [CUT] cut %d steps, %.3f seconds.", static_cast<int32_t>(count),
             seconds(count, source));
 
-    const int64_t block = blockAlignOf(source);
-    const int64_t kept = steps - count;
-    uint8_t* result = allocateResult(kept, block);
     // A positive length removes the head, a negative one the tail.
-    const int64_t first = length > 0 ? length : 0;
-    memcpy(result, source->data + first * block, static_cast<size_t>(kept * block));
-    return buildWaveImage(source->format, static_cast<int32_t>(kept), result);
+    return keepSteps(source, length > 0 ? length : 0, steps - count);
 }
 
 WaveImage* insertSilenceStage(PcmSource* source) {
@@ -93,23 +96,22 @@ WaveImage* backwardStage(PcmSource* source) {
     logLine(kLevelInfo, "- [BACKWORD] Backword wave.");
     const int64_t steps = source->steps;
     const int64_t block = blockAlignOf(source);
-    // Every byte of the result is written by the copy, so no silence fill is needed.
-    uint8_t* result = allocateResult(steps, block);
+    // The steps are reversed where they lie; the source is not read again.
     if (steps > 0) {
         switch (block) {
             case 1:
-                reverseSteps<1>(result, source->data, steps, block);
+                reverseSteps<1>(source->data, steps, block);
                 break;
             case 2:
-                reverseSteps<2>(result, source->data, steps, block);
+                reverseSteps<2>(source->data, steps, block);
                 break;
             case 4:
-                reverseSteps<4>(result, source->data, steps, block);
+                reverseSteps<4>(source->data, steps, block);
                 break;
             default:
-                reverseSteps<0>(result, source->data, steps, block);
+                reverseSteps<0>(source->data, steps, block);
                 break;
         }
     }
-    return buildWaveImage(source->format, static_cast<int32_t>(steps), result);
+    return buildWaveImage(source->format, static_cast<int32_t>(steps), source->data);
 }
