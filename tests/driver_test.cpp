@@ -127,6 +127,41 @@ TEST(Run, MissingFileAndExitCodes) {
     EXPECT_EQ(out.back(), "- [QOR] finish QOR.");
 }
 
+// The release line counts every area a run works with, the table included: file images,
+// analysed sources, comparison records, working buffers and result images, also where an
+// operation keeps a result where its samples already lie.
+TEST(Run, ReleaseCountsEveryAreaAnOperationWorksWith) {
+    TempDir dir;
+    std::vector<int> stereo;
+    for (int i = 0; i < 400; i++) stereo.push_back((i % 50) * 200 - 5000);
+    writeFile(dir / "s.wav", makeWave(2, 16, 8000, stereo));
+    writeFile(dir / "t.wav", makeWave(2, 16, 8000, stereo));
+    writeFile(dir / "m.wav", makeWave(1, 16, 8000, stereo));
+    struct Case {
+        std::vector<std::string> args;
+        int areas;
+    } cases[] = {
+        {{"info", "s.wav"}, 3},                          // image, source
+        {{"boost", "/m2", "s.wav", "o.wav"}, 4},         // + result image
+        {{"back", "s.wav", "o.wav"}, 5},                 // + working buffer
+        {{"head", "/L10", "s.wav", "o.wav"}, 5},
+        {{"cut", "/L-10", "s.wav", "o.wav"}, 5},
+        {{"l2mono", "s.wav", "o.wav"}, 5},
+        {{"lrsprit", "s.wav", "o.wav"}, 7},              // two buffers, two images
+        {{"mix", "/F", "s.wav", "t.wav", "o.wav"}, 8},   // two sources, comparison, buffer, image
+        {{"mix", "/F", "/O5", "s.wav", "t.wav", "o.wav"}, 8},
+        {{"combine", "s.wav", "t.wav", "o.wav"}, 7},
+        {{"lrcombine", "m.wav", "m.wav", "o.wav"}, 8},
+    };
+    for (const Case& c : cases) {
+        RunResult r = runQor(c.args, dir.path);
+        auto out = lines(r.out);
+        ASSERT_GE(out.size(), 2u) << c.args[0];
+        EXPECT_EQ(out[out.size() - 2], "- [APMALLOC] unhandling buffers, " + std::to_string(c.areas) + " areas.")
+            << c.args[0] << " " << c.args[1];
+    }
+}
+
 TEST(Run, DebugRoutesEverythingToTheErrorStreamInOrder) {
     TempDir dir;
     writeFile(dir / "st.wav", makeWave(2, 16, 44100, {0, 0, 5000, -5000}));

@@ -60,6 +60,8 @@ void* apmalloc(size_t size) {
     return buffer;
 }
 
+void noteSharedArea() { registerBuffer(nullptr); }
+
 int trackedBufferCount() { return registeredCount; }
 
 int64_t loadFileImage(const char* name, uint8_t** image) {

@@ -19,6 +19,11 @@ T* apmallocZeroed() {
     return static_cast<T*>(p);
 }
 
+// Registers an area that shares memory already registered (a result built where its samples
+// lie, a step sequence reversed in place): the release counts the areas a run works with,
+// whether or not each needed memory of its own.
+void noteSharedArea();
+
 // Number of buffers currently registered (the table itself not included).
 int trackedBufferCount();
 

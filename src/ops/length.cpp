@@ -39,6 +39,8 @@ void reverseSteps(uint8_t* data, int64_t steps, int64_t block) {
 // The result of head and cut is a run of the source's own steps: its image is built around
 // them, the bytes before the run taking the header when they are the source's and not kept.
 WaveImage* keepSteps(PcmSource* source, int64_t first, int64_t count) {
+    // The kept steps stand for the buffer they would otherwise be copied to.
+    noteSharedArea();
     uint8_t* samples = source->data + first * source->format.blockAlign;
     if (samples - source->data >= kWaveHeaderSize) offerHeaderRoom(samples);
     return buildWaveImage(source->format, static_cast<int32_t>(count), samples);
@@ -96,7 +98,9 @@ WaveImage* backwardStage(PcmSource* source) {
     logLine(kLevelInfo, "- [BACKWORD] Backword wave.");
     const int64_t steps = source->steps;
     const int64_t block = blockAlignOf(source);
-    // The steps are reversed where they lie; the source is not read again.
+    // The steps are reversed where they lie (the source is not read again), in the place of a
+    // buffer of their own.
+    noteSharedArea();
     if (steps > 0) {
         switch (block) {
             case 1:

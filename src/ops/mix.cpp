@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
 #include "ops/overflow.h"
@@ -105,7 +106,9 @@ WaveImage* mixStage(PcmSource* first, PcmSource* second, int code) {
 
     uint8_t* buffer = first->data;
     // When source 1 spans the whole mix, source 2 is mixed into it where it lies.
-    if (p.start1 != 0 || p.total != first->steps) {
+    if (p.start1 == 0 && p.total == first->steps) {
+        noteSharedArea();
+    } else {
         buffer = allocateSilence(p.total, blockAlign);
         memcpy(buffer + p.start1 * blockAlign, first->data, static_cast<size_t>(first->steps * blockAlign));
     }

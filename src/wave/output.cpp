@@ -116,6 +116,7 @@ WaveImage* buildWaveImage(const FormatInfo& format, int32_t steps, const uint8_t
     WaveImage* image;
     if (takeHeaderRoom(samples)) {
         image = const_cast<uint8_t*>(samples) - kWaveHeaderSize;
+        noteSharedArea();
     } else {
         image = static_cast<WaveImage*>(apmalloc(static_cast<size_t>(dataSize + kWaveHeaderSize)));
         if (dataSize > 0) memcpy(image + kWaveHeaderSize, samples, static_cast<size_t>(dataSize));
