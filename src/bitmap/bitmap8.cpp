@@ -1,16 +1,12 @@
 #include "bitmap/bitmap8.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
+#include "driver/files.h"
 #include "wave/format.h"
 
 namespace {
@@ -36,72 +32,6 @@ const uint8_t kDefaultPalette[16 * 4] = {
 };
 
 constexpr int32_t kPixelsPerMetre = 3780;  // 96 dots per inch
-
-int negativeErrno() { return errno > 0 ? -errno : -1; }
-
-// Writes all `size` bytes, resuming after short writes and interruptions.
-// Returns 0, or a negative errno value.
-int writeAll(int fd, const uint8_t* data, int64_t size) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, static_cast<size_t>(size));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return negativeErrno();
-        }
-        if (n == 0) return -EIO;
-        data += n;
-        size -= n;
-    }
-    return 0;
-}
-
-// Writes the header and the pixels as the file `name` so that a failure never leaves a
-// truncated picture nor damages the file that was there: the bytes go to a new file in the
-// same folder, which is renamed over the name only once all of it is written and closed. A name
-// that exists and is not a regular file (a device, a pipe) is written directly.
-// Returns 0, or a negative errno value.
-int writeWhole(const char* name, const uint8_t* head, const uint8_t* pixels, int64_t pixelBytes) {
-    struct stat status;
-    const bool exists = stat(name, &status) == 0;
-    if (exists && !S_ISREG(status.st_mode)) {
-        int fd = open(name, O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0) return negativeErrno();
-        int result = writeAll(fd, head, kBmpPixelOffset);
-        if (result == 0) result = writeAll(fd, pixels, pixelBytes);
-        if (close(fd) != 0 && result == 0) result = negativeErrno();
-        return result;
-    }
-    std::string target = name;
-    // Write through a symbolic link to the file it names, as opening it would.
-    if (exists) {
-        char* resolved = realpath(name, nullptr);
-        if (resolved != nullptr) {
-            target = resolved;
-            free(resolved);
-        }
-    }
-    size_t slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    // The temporary name stays within the file-name limit however long the picture's name is.
-    std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; attempt++) {
-        temporary = folder + "." + base + ".qor-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return negativeErrno();
-    }
-    if (fd < 0) return -EEXIST;
-    // A replaced file keeps its permissions.
-    if (exists) fchmod(fd, status.st_mode & 07777);
-    int result = writeAll(fd, head, kBmpPixelOffset);
-    if (result == 0) result = writeAll(fd, pixels, pixelBytes);
-    // A failed close can mean the data never reached the disk, so it counts as a failed write.
-    if (close(fd) != 0 && result == 0) result = negativeErrno();
-    if (result == 0 && rename(temporary.c_str(), target.c_str()) != 0) result = negativeErrno();
-    if (result != 0) unlink(temporary.c_str());
-    return result;
-}
 
 }  // namespace
 
@@ -247,7 +177,7 @@ int bitmapWrite(const Bitmap8* canvas) {
     memcpy(head + kBmpFileHeaderSize + kBmpInfoHeaderSize, canvas->palette, kBmpPaletteBytes);
 
     const int64_t pixelBytes = static_cast<int64_t>(canvas->stride) * canvas->height;
-    return writeWhole(canvas->name, head, canvas->pixels, pixelBytes);
+    return writeFileWhole(canvas->name, head, kBmpPixelOffset, canvas->pixels, pixelBytes);
 }
 
 int bitmapRelease(Bitmap8* canvas) {

@@ -1,21 +1,16 @@
 #include "wave/output.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "bitmap/waveform.h"
 #include "driver/buffers.h"
 #include "driver/command_line.h"
+#include "driver/files.h"
 #include "driver/log.h"
 
 namespace {
@@ -28,59 +23,6 @@ bool takeHeaderRoom(const uint8_t* samples) {
     if (found == headerRooms.end()) return false;
     headerRooms.erase(found);
     return true;
-}
-
-bool writeAll(int fd, const uint8_t* bytes, int64_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, bytes, static_cast<size_t>(length));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        length -= n;
-    }
-    return true;
-}
-
-// Writes `length` bytes as the file `name` so that a failure never leaves a truncated file nor
-// damages the file that was there: the bytes go to a new file in the same folder, which is
-// renamed over the destination only once all of it is written and closed. A destination that
-// exists and is not a regular file (a device, a pipe) is written directly.
-bool writeWholeFile(const char* name, const uint8_t* bytes, int64_t length) {
-    std::string target = name;
-    struct stat status;
-    bool exists = stat(name, &status) == 0;
-    if (exists && !S_ISREG(status.st_mode)) {
-        int fd = open(name, O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0) return false;
-        bool ok = writeAll(fd, bytes, length);
-        return close(fd) == 0 && ok;
-    }
-    // Write through a symbolic link to the file it names, as opening it would.
-    if (exists) {
-        char* resolved = realpath(name, nullptr);
-        if (resolved != nullptr) {
-            target = resolved;
-            free(resolved);
-        }
-    }
-    size_t slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; attempt++) {
-        temporary = folder + "." + base + ".qor-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    // A replaced file keeps its permissions.
-    if (exists) fchmod(fd, status.st_mode & 07777);
-    bool ok = writeAll(fd, bytes, length);
-    ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) unlink(temporary.c_str());
-    return ok;
 }
 
 void reportWritten(const char* name, int64_t length) {
@@ -146,7 +88,7 @@ void switchSign8(uint8_t* bytes, int64_t length) {
 
 int writeRiffFile(WaveImage* image) {
     const int64_t length = static_cast<int64_t>(static_cast<uint32_t>(readInt32(image + 4))) + 8;
-    if (!writeWholeFile(settings.destName, image, length)) logFatal("E [OUTPUT] cannot output [%s]", settings.destName);
+    if (writeFileWhole(settings.destName, image, kWaveHeaderSize, image + kWaveHeaderSize, length - kWaveHeaderSize) != 0) logFatal("E [OUTPUT] cannot output [%s]", settings.destName);
     reportWritten(settings.destName, length);
     return 0;
 }
@@ -170,7 +112,7 @@ int writeNakedPcm(WaveImage* image) {
             *extension = '\0';
         }
     }
-    if (!writeWholeFile(name, data, size)) logFatal("E [OUTPUT2] cannot output [%s]", name);
+    if (writeFileWhole(name, nullptr, 0, data, size) != 0) logFatal("E [OUTPUT2] cannot output [%s]", name);
     reportWritten(name, size);
     return 0;
 }
