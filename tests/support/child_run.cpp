@@ -1,7 +1,6 @@
 #include "support/child_run.h"
 
 #include <grp.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,28 +41,7 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
     }
     close(outPipe[1]);
     close(errPipe[1]);
-    RunResult result;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    char buffer[65536];
-    while (open > 0) {
-        if (poll(fds, 2, -1) < 0) break;
-        for (int i = 0; i < 2; i++) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                open--;
-            } else {
-                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-            }
-        }
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    return collectChild(pid, outPipe[0], errPipe[0]);
 }
 
 RunResult runQorUnder(const std::vector<std::string>& args, const std::string& cwd,

@@ -38,8 +38,12 @@ RunResult runQor(const std::vector<std::string>& args, const std::string& cwd, c
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    return collectChild(pid, outPipe[0], errPipe[0]);
+}
+
+RunResult collectChild(int pid, int outFd, int errFd) {
     RunResult result;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     int open = 2;
     char buffer[65536];
     while (open > 0) {

@@ -15,6 +15,10 @@ struct RunResult {
 RunResult runQor(const std::vector<std::string>& args, const std::string& cwd = ".",
                  const std::string& locale = "C.UTF-8", bool mergeStreams = false);
 
+// Reads a started child's standard output and error stream (the read ends of its pipes) until
+// both close, then waits for it and returns what it wrote and its exit code.
+RunResult collectChild(int pid, int outFd, int errFd);
+
 // A fresh folder under /tmp, removed with everything in it when the object goes.
 struct TempDir {
     TempDir();
