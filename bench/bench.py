@@ -2,7 +2,8 @@
 """Times every qor operation as a whole process on large files, beside the I/O floor
 (`cat in > out`) and, where sox is installed, sox's nearest equivalent.
 
-Prints one table: operation, qor median, ratio to the floor, ratio to sox, peak memory / input.
+Prints one table: operation, qor median, ratio to the floor, ratio to sox, peak memory against
+the input and against input + output.
 """
 import argparse
 import os
@@ -32,8 +33,10 @@ def run_timed(cmd, cwd, runs):
     return statistics.median(times), peak
 
 
-def operations(qor):
+def operations(qor, steps):
     """(name, qor arguments, inputs, sox command or None). Inputs: st16, mono16, st8."""
+    part = str(steps // 10)  # a tenth of the file, for head and cut
+
     def sox(*args):
         return ["sox", "-D"] + list(args)
     return [
@@ -44,8 +47,8 @@ def operations(qor):
         ("add /v100", [qor, "add", "/v100", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "dcshift", "0.003")),
         ("reverse", [qor, "reverse", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "vol", "-1")),
         ("back", [qor, "back", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "reverse")),
-        ("head /L441000", [qor, "head", "/L441000", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "trim", "0", "441000s")),
-        ("cut /L441000", [qor, "cut", "/L441000", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "trim", "441000s")),
+        ("head (a tenth)", [qor, "head", "/L" + part, "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "trim", "0", part + "s")),
+        ("cut (a tenth)", [qor, "cut", "/L" + part, "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "trim", part + "s")),
         ("inssilent /L44100", [qor, "inssilent", "/L44100", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "pad", "44100s")),
         ("l2mono", [qor, "l2mono", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "remix", "1")),
         ("r2mono", [qor, "r2mono", "st16.wav", "out.wav"], ["st16.wav"], sox("st16.wav", "out.wav", "remix", "2")),
@@ -62,7 +65,7 @@ def operations(qor):
         ("combine /L44100", [qor, "combine", "/L44100", "st16.wav", "st16b.wav", "out.wav"], ["st16.wav", "st16b.wav"], sox("st16.wav", "st16b.wav", "out.wav")),
         ("lrcombine", [qor, "lrcombine", "mono16.wav", "mono16b.wav", "out.wav"], ["mono16.wav", "mono16b.wav"], sox("-M", "mono16.wav", "mono16b.wav", "out.wav")),
         ("info (8-bit)", [qor, "info", "st8.wav"], ["st8.wav"], ["sox", "st8.wav", "-n", "stats"]),
-        ("boost /m2 (8-bit)", [qor, "boost", "/m2", "st8.wav", "out.wav"], ["st8.wav"], sox("st8.wav", "out.wav", "vol", "2")),
+        ("back (8-bit)", [qor, "back", "st8.wav", "out.wav"], ["st8.wav"], sox("st8.wav", "out.wav", "reverse")),
     ]
 
 
@@ -88,24 +91,29 @@ def main():
         floors = {}
         for name in files:
             floors[name] = run_timed(["sh", "-c", f"cat {name} > floor.out"], args.dir, args.runs)[0]
-        for name, cmd, inputs, sox_cmd in operations(args.qor):
+        for name, cmd, inputs, sox_cmd in operations(args.qor, int(minutes * 60 * 44100)):
             if args.only and name not in args.only.split(","):
                 continue
             qor_time, peak = run_timed(cmd, args.dir, args.runs)
             floor = sum(floors[i] for i in inputs)
             input_bytes = sum(os.path.getsize(os.path.join(args.dir, i)) for i in inputs)
+            outputs = [f for f in os.listdir(args.dir) if f.startswith("out")]
+            output_bytes = sum(os.path.getsize(os.path.join(args.dir, f)) for f in outputs)
+            for f in outputs:
+                os.remove(os.path.join(args.dir, f))
             sox_time = run_timed(sox_cmd, args.dir, args.runs)[0] if (have_sox and sox_cmd) else None
             rows.append((f"{name} [{minutes:g} min]", qor_time, qor_time / floor,
-                         sox_time / qor_time if sox_time else None, peak * 1024 / input_bytes))
+                         sox_time / qor_time if sox_time else None, peak * 1024 / input_bytes,
+                         peak * 1024 / (input_bytes + output_bytes)))
             print(f"  measured {rows[-1][0]}", file=sys.stderr)
-        rows.append((f"floor: cat st16.wav [{minutes:g} min]", floors["st16.wav"], 1.0, None, None))
+        rows.append((f"floor: cat st16.wav [{minutes:g} min]", floors["st16.wav"], 1.0, None, None, None))
 
-    print("| operation | qor median (s) | × floor | sox time ÷ qor time | peak memory ÷ input |")
-    print("|---|---:|---:|---:|---:|")
-    for name, t, floor_ratio, sox_ratio, mem in rows:
-        sox_text = f"{sox_ratio:.2f}" if sox_ratio is not None else "-"
-        mem_text = f"{mem:.2f}" if mem is not None else "-"
-        print(f"| {name} | {t:.3f} | {floor_ratio:.2f} | {sox_text} | {mem_text} |")
+    print("| operation | qor median (s) | × floor | sox time ÷ qor time | peak memory ÷ input | peak memory ÷ (input + output) |")
+    print("|---|---:|---:|---:|---:|---:|")
+    for name, t, floor_ratio, sox_ratio, mem, mem_all in rows:
+        def cell(value):
+            return f"{value:.2f}" if value is not None else "-"
+        print(f"| {name} | {t:.3f} | {floor_ratio:.2f} | {cell(sox_ratio)} | {cell(mem)} | {cell(mem_all)} |")
     shutil.rmtree(args.dir, ignore_errors=True)
 
 
