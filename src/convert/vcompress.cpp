@@ -26,30 +26,25 @@ WaveImage* vcompressStage(PcmSource* source) {
     logLine(kLevelInfo, "- [VCOMPRESS] threshold level %d , rate %5.2f.", threshold, rate);
 
     OverflowCounter overflow = overflowCounter("VCOMPRESS", "VCOMPRESS");
-    const int64_t steps = source->steps;
-    const int64_t stride = source->format.blockAlign;
-    const int channels = source->format.channels;
-    for (int64_t k = 0; k < steps; k++) {
-        uint8_t* step = source->data + k * stride;
-        for (int c = 0; c < channels; c++) {
-            uint8_t* p = step + c * 2;
-            const int32_t sample = readInt16(p);
-            const int32_t magnitude = std::abs(sample);
-            if (magnitude < threshold) continue;
-            // At the threshold itself the curve passes through T whatever the rate (an
-            // infinite rate would otherwise make 0 x rate undefined).
-            const int64_t above = static_cast<int64_t>(magnitude) - threshold;
-            double level = above == 0 ? static_cast<double>(threshold)
-                                      : static_cast<double>(threshold) + static_cast<double>(above) * rate;
-            if (level > 32767.0) {
-                countOverflow(overflow);
-                level = 32767.0;
-            }
-            const double sign = sample > 0 ? 1.0 : -1.0;
-            // A negative rate can drive the level far below zero: clamp rather than wrap.
-            writeInt16(p, clampSample16(truncateForClamp(sign * level), overflow));
+    const SampleLayout layout{source->data, source->steps, source->format.channels, source->format.blockAlign};
+    rewriteSamples(layout, overflow, [threshold, rate](int32_t sample, int32_t& overflows) -> int32_t {
+        const int32_t magnitude = std::abs(sample);
+        if (magnitude < threshold) return sample;
+        // At the threshold itself the curve passes through T whatever the rate (an infinite
+        // rate would otherwise make 0 x rate undefined).
+        const int64_t above = static_cast<int64_t>(magnitude) - threshold;
+        double level = above == 0 ? static_cast<double>(threshold)
+                                  : static_cast<double>(threshold) + static_cast<double>(above) * rate;
+        if (level > 32767.0) {
+            overflows = 1;
+            level = 32767.0;
         }
-    }
+        const double sign = sample > 0 ? 1.0 : -1.0;
+        // A negative rate can drive the level far below zero: clamp rather than wrap.
+        const int64_t value = truncateForClamp(sign * level);
+        if (value > 32767 || value < -32768) overflows = 1;
+        return value > 32767 ? 32767 : (value < -32768 ? -32768 : static_cast<int32_t>(value));
+    });
     reportOverflow(overflow);
     return buildWaveImage(source->format, source->steps, source->data);
 }
