@@ -28,8 +28,10 @@ WaveImage* concatenationStage(PcmSource* first, PcmSource* second) {
     logLine(kLevelInfo, "- [COMBINE] total %d steps, %.3f seconds.", static_cast<int32_t>(total),
             static_cast<double>(total) / rate);
 
-    uint8_t* buffer = allocateSilence(total, blockAlign);
+    // Only the gap between the sources is silence; the rest is copied over.
+    uint8_t* buffer = allocateResult(total, blockAlign);
     memcpy(buffer, first->data, static_cast<size_t>(n1 * blockAlign));
+    fillSilence(buffer + n1 * blockAlign, gap, blockAlign);
     memcpy(buffer + (n1 + gap) * blockAlign, second->data, static_cast<size_t>(n2 * blockAlign));
 
     return buildWaveImage(first->format, static_cast<int32_t>(total), buffer);

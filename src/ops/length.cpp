@@ -87,10 +87,11 @@ WaveImage* insertSilenceStage(PcmSource* source) {
     logLine(kLevelInfo, "- [INSERTSILENT] insert silent %d steps, %.3f seconds.", static_cast<int32_t>(count),
             seconds(count, source));
 
-    uint8_t* result = allocateSilence(count + steps, block);
+    uint8_t* result = allocateResult(count + steps, block);
     // Silence first when the length is positive, the source first otherwise.
     const int64_t at = length > 0 ? length : 0;
     memcpy(result + at * block, source->data, static_cast<size_t>(steps * block));
+    fillSilence(length > 0 ? result : result + steps * block, count, block);
     return buildWaveImage(source->format, static_cast<int32_t>(count + steps), result);
 }
 

@@ -44,9 +44,13 @@ uint8_t* allocateResult(int64_t steps, int64_t blockAlign) {
     return buffer + kWaveHeaderSize;
 }
 
+void fillSilence(uint8_t* at, int64_t steps, int64_t blockAlign) {
+    memset(at, settings.silenceFill, static_cast<size_t>(steps * blockAlign));
+}
+
 uint8_t* allocateSilence(int64_t steps, int64_t blockAlign) {
     uint8_t* buffer = allocateResult(steps, blockAlign);
-    memset(buffer, settings.silenceFill, static_cast<size_t>(steps * blockAlign));
+    fillSilence(buffer, steps, blockAlign);
     return buffer;
 }
 

@@ -19,6 +19,8 @@ bool resultFits(int64_t steps, int64_t blockAlign);
 uint8_t* allocateResult(int64_t steps, int64_t blockAlign);
 // The same, every byte set to the silence fill byte.
 uint8_t* allocateSilence(int64_t steps, int64_t blockAlign);
+// Sets `steps` steps at `at` to silence (the silence fill byte).
+void fillSilence(uint8_t* at, int64_t steps, int64_t blockAlign);
 // Declares the kWaveHeaderSize bytes before `samples` free for the result header: an operation
 // that rewrites a source in place returns an image built where the source's own header was.
 void offerHeaderRoom(uint8_t* samples);
