@@ -1,12 +1,15 @@
 #include "driver/buffers.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "driver/log.h"
 
@@ -37,10 +40,36 @@ void registerBuffer(void* buffer) {
     registryTable[registeredCount++] = buffer;
 }
 
+// Large buffers (whole files, whole results) are mapped with their pages made present in one
+// go, which costs far less than taking a page fault for each 4 KiB page on first touch. Their
+// sizes are kept for the release.
+constexpr size_t kMappedFrom = size_t{16} << 20;
+std::vector<std::pair<void*, size_t>> mappedBuffers;
+
+void* allocateBytes(size_t size) {
+    if (size < kMappedFrom) return malloc(size == 0 ? 1 : size);
+    void* buffer = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (buffer == MAP_FAILED) return nullptr;
+    mappedBuffers.emplace_back(buffer, size);
+    return buffer;
+}
+
+void freeBytes(void* buffer) {
+    for (auto& [address, size] : mappedBuffers) {
+        if (address == buffer) {
+            munmap(address, size);
+            address = nullptr;
+            return;
+        }
+    }
+    free(buffer);
+}
+
 void releaseAll() {
     if (registeredCount == 0) return;
     logLine(kLevelInfo, "- [APMALLOC] unhandling buffers, %d areas.", registeredCount + 1);
-    for (int i = 0; i < registeredCount; i++) free(registryTable[i]);
+    for (int i = 0; i < registeredCount; i++) freeBytes(registryTable[i]);
+    mappedBuffers.clear();
     free(registryTable);
     registryTable = nullptr;
     registeredCount = 0;
@@ -54,7 +83,7 @@ void* apmalloc(size_t size) {
         releaseAll();
         return nullptr;
     }
-    void* buffer = malloc(size == 0 ? 1 : size);
+    void* buffer = allocateBytes(size);
     if (buffer == nullptr) logFatal("E [APMALLOC] cannot allocate memory.");
     registerBuffer(buffer);
     return buffer;
