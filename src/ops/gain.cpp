@@ -89,10 +89,8 @@ int gainPass16(PcmSource* source, int code) {
         const int32_t factor = std::min(settings.integerFactor, 65536);
         integerPass(data, [factor](int32_t s) { return s * factor; });
     } else if (code == kBoost && settings.integerFactor < 0) {
-        // Integer division truncating toward zero, done in double precision so that it runs in
-        // vector registers: the quotient of two such integers rounds to the exact value or stays
-        // below the next integer, so the truncation is the integer quotient.
-        const double divisor = -static_cast<double>(settings.integerFactor);
+        // Integer division truncates toward zero, as the factor's meaning (1/n) asks.
+        const int64_t divisor = -static_cast<int64_t>(settings.integerFactor);
         integerPass(data, [divisor](int32_t s) { return static_cast<int32_t>(s / divisor); });
     } else if (code == kReverse) {
         integerPass(data, [](int32_t s) { return -s; });

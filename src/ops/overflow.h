@@ -35,7 +35,7 @@ inline int32_t clampSample16(int64_t v, OverflowCounter& counter) {
     return static_cast<int32_t>(v);
 }
 
-// The vectorisable form of the same rule: a block of samples is clamped without branches, its
+// The block form of the same rule: a block of samples is clamped without branches, its
 // overflows are counted together and then handed to addOverflows, which applies the limit. The
 // run ends with the same line as when every sample is checked on its own, since the count that
 // first exceeds the limit is always the limit + 1; the samples changed after it are never written.
