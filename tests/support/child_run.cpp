@@ -17,7 +17,7 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
     pid_t pid = fork();
     if (pid == 0) {
         dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
+        dup2(conditions.mergeStreams ? outPipe[1] : errPipe[1], 2);
         for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
         if (chdir(cwd.c_str()) != 0) _exit(126);
         setenv("LC_ALL", conditions.locale.c_str(), 1);

@@ -14,31 +14,14 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/child_run.h"
+
 RunResult runQor(const std::vector<std::string>& args, const std::string& cwd, const std::string& locale,
                  bool mergeStreams) {
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) abort();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(outPipe[1], 1);
-        dup2(mergeStreams ? outPipe[1] : errPipe[1], 2);
-        close(outPipe[0]);
-        close(outPipe[1]);
-        close(errPipe[0]);
-        close(errPipe[1]);
-        if (chdir(cwd.c_str()) != 0) _exit(127);
-        setenv("LC_ALL", locale.c_str(), 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(QOR_BINARY));
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(QOR_BINARY, argv.data());
-        _exit(127);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    return collectChild(pid, outPipe[0], errPipe[0]);
+    ChildConditions conditions;
+    conditions.locale = locale;
+    conditions.mergeStreams = mergeStreams;
+    return runQorUnder(args, cwd, conditions);
 }
 
 RunResult collectChild(int pid, int outFd, int errFd) {
