@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <type_traits>
+#include <algorithm>
 
 #include "driver/command_line.h"
 #include "driver/log.h"
@@ -21,6 +22,8 @@ constexpr int32_t kPictureHeight = 263;
 constexpr int32_t kAxisRow = 131;
 constexpr int32_t kHalfHeight = 128;
 constexpr int32_t kGridSpacing = 100;
+// No plot wider than this has a BMP file that fits the 32-bit size fields.
+constexpr int64_t kWidestPlot = (INT32_MAX - kBmpPixelOffset) / kPictureHeight - kSideMargins;
 
 template <int Bytes>
 inline int32_t readSample(const uint8_t* p) {
@@ -80,14 +83,40 @@ void joinAverage(Bitmap8* canvas, uint8_t colour, int32_t x, int64_t prev, int64
     }
 }
 
+// A finished column's scaled values: lo and hi for the peak-to-peak style, the average point
+// (in lo) for the average line. Each scaling divides truncating toward zero.
+template <typename Sum>
+inline void scaleColumn(int style, int64_t divisor, int32_t low, int32_t high, Sum sum, int64_t g, int64_t& lo,
+                        int64_t& hi) {
+    if (style == kStylePeakToPeak) {
+        lo = low / divisor;
+        hi = high / divisor;
+    } else {
+        const double mean = static_cast<double>(sum) / static_cast<double>(g);
+        lo = static_cast<int64_t>(std::trunc(mean)) / divisor;
+        hi = lo;
+    }
+}
+
+// Draws column `col` of a trace; `prev` is the previous column's average point.
+inline void drawColumn(Bitmap8* canvas, uint8_t colour, int style, int64_t col, int64_t lo, int64_t hi,
+                       int64_t& prev) {
+    const int32_t x = static_cast<int32_t>(kLeftMargin + col);
+    if (style == kStylePeakToPeak) {
+        bitmapVRun(canvas, colour, x, static_cast<int32_t>(kAxisRow - hi), static_cast<int32_t>(hi - lo + 1));
+        return;
+    }
+    if (col > 0 && lo != prev) joinAverage(canvas, colour, x, prev, lo);
+    bitmapSetPixel(canvas, colour, x, static_cast<int32_t>(kAxisRow - lo));
+    prev = lo;
+}
+
 template <int Bytes>
 void plotTrace(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* cursor, int64_t columns,
                int64_t step, int64_t g) {
     // Integer sums of 8-, 16- and 24-bit samples stay far below 2^53, where a double sum would
     // be just as exact; 32-bit samples are summed in double so that rounding matches.
     using Sum = std::conditional_t<Bytes == 4, double, int64_t>;
-    constexpr int64_t divisor = kDivisor<Bytes>;
-    const bool peakToPeak = style == kStylePeakToPeak;
     int64_t prev = 0;
     for (int64_t col = 0; col < columns; col++) {
         int32_t low = INT32_MAX;
@@ -100,20 +129,16 @@ void plotTrace(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* cursor
             low = v < low ? v : low;
             high = v > high ? v : high;
         }
-        const int32_t x = static_cast<int32_t>(kLeftMargin + col);
-        if (peakToPeak) {
-            int64_t lo = low / divisor;
-            int64_t hi = high / divisor;
-            bitmapVRun(canvas, colour, x, static_cast<int32_t>(kAxisRow - hi),
-                       static_cast<int32_t>(hi - lo + 1));
-        } else {
-            double mean = static_cast<double>(sum) / static_cast<double>(g);
-            int64_t y = static_cast<int64_t>(std::trunc(mean)) / divisor;
-            if (col > 0 && y != prev) joinAverage(canvas, colour, x, prev, y);
-            bitmapSetPixel(canvas, colour, x, static_cast<int32_t>(kAxisRow - y));
-            prev = y;
-        }
+        int64_t lo, hi;
+        scaleColumn(style, kDivisor<Bytes>, low, high, sum, g, lo, hi);
+        drawColumn(canvas, colour, style, col, lo, hi, prev);
     }
+}
+
+uint8_t traceColour(int channels, int c) {
+    if (channels > 1 && c == 0) return kColourMaroon;
+    if (channels > 1 && c == 1) return kColourNavy;
+    return kColourBlack;
 }
 
 // True when the picture would replace a file this run reads: the same name as a source, or
@@ -183,12 +208,15 @@ int wavePlot(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* samples,
     return 0;
 }
 
-int waveBitmap(const char* name, const FormatInfo& format, const uint8_t* samples, int64_t dataBytes) {
-    const std::string picture = pictureName(name);
-    const int bytes = format.bitsPerSample / 8;
-    const int channels = format.channels;
-    const int64_t stepBytes = static_cast<int64_t>(bytes) * channels;
-    const int64_t steps = stepBytes > 0 && dataBytes > 0 ? dataBytes / stepBytes : 0;
+std::unique_ptr<WavePicture> startPicture(const char* name, const FormatInfo& format, int64_t steps) {
+    auto picture = std::make_unique<WavePicture>();
+    picture->name = pictureName(name);
+    picture->channels = format.channels;
+    picture->bytes = format.bitsPerSample / 8;
+    picture->blockAlign = format.blockAlign;
+    picture->steps = steps;
+    picture->style = settings.bitmapMode;
+    picture->fed = 0;
 
     // Samples per pixel: a value already chosen (or given) holds for every picture of the run;
     // otherwise the fewest that keep the plot within bitmapWidth columns.
@@ -201,34 +229,82 @@ int waveBitmap(const char* name, const FormatInfo& format, const uint8_t* sample
         if (g > INT32_MAX) g = INT32_MAX;
         settings.bitmapReduce = static_cast<int32_t>(g);
     }
-    const int64_t columns = steps / g;
+    picture->g = g;
+    picture->columns = steps / g;
+    // A plot too wide for any canvas is not gathered at all; finishing it reports the warning.
+    const bool drawable = picture->columns <= kWidestPlot;
+    for (int c = 0; c < picture->channels && c < 2; c++) {
+        WavePicture::Trace& t = picture->trace[c];
+        t.low = INT32_MAX;
+        t.high = INT32_MIN;
+        t.sum = 0;
+        t.count = 0;
+        if (drawable) {
+            t.a.reserve(static_cast<size_t>(picture->columns));
+            if (picture->style == kStylePeakToPeak) t.b.reserve(static_cast<size_t>(picture->columns));
+        }
+    }
+    return picture;
+}
 
+void feedPicture(WavePicture& picture, const uint8_t* data, int64_t steps) {
+    if (picture.columns > kWidestPlot) return;
+    // Only the first columns * g steps are drawn; the rest (fewer than g) are left out.
+    const int64_t wanted = picture.columns * picture.g;
+    if (picture.fed + steps > wanted) steps = std::max<int64_t>(0, wanted - picture.fed);
+    picture.fed += steps;
+    const int64_t divisor = picture.bytes == 1 ? 1 : 256;
+    for (int c = 0; c < picture.channels && c < 2; c++) {
+        WavePicture::Trace& t = picture.trace[c];
+        const uint8_t* p = data + c * picture.bytes;
+        for (int64_t s = 0; s < steps; s++, p += picture.blockAlign) {
+            const int32_t v = picture.bytes == 1 ? readSample<1>(p) : readSample<2>(p);
+            t.sum += v;
+            t.low = v < t.low ? v : t.low;
+            t.high = v > t.high ? v : t.high;
+            if (++t.count == picture.g) {
+                int64_t lo, hi;
+                scaleColumn(picture.style, divisor, t.low, t.high, t.sum, picture.g, lo, hi);
+                t.a.push_back(static_cast<int16_t>(lo));
+                if (picture.style == kStylePeakToPeak) t.b.push_back(static_cast<int16_t>(hi));
+                t.low = INT32_MAX;
+                t.high = INT32_MIN;
+                t.sum = 0;
+                t.count = 0;
+            }
+        }
+    }
+}
+
+void finishPicture(WavePicture& picture) {
+    const std::string& name = picture.name;
+    const int64_t columns = picture.columns;
     bool written = false;
-    if (!isSourceFile(picture) && columns <= INT32_MAX - kSideMargins) {
-        Bitmap8* canvas =
-            bitmapCreate(static_cast<int32_t>(columns + kSideMargins), kPictureHeight, picture.c_str());
+    if (!isSourceFile(name) && columns <= kWidestPlot) {
+        Bitmap8* canvas = bitmapCreate(static_cast<int32_t>(columns + kSideMargins), kPictureHeight, name.c_str());
         if (canvas != nullptr) {
             plotFrame(canvas, kColourLightGrey, columns, kGridSpacing);
-            for (int c = 0; c < channels; c++) {
-                uint8_t colour = kColourBlack;
-                if (channels > 1 && c == 0) colour = kColourMaroon;
-                if (channels > 1 && c == 1) colour = kColourNavy;
-                wavePlot(canvas, colour, settings.bitmapMode, samples, columns * g, bytes, channels, c, g);
+            for (int c = 0; c < picture.channels && c < 2; c++) {
+                const WavePicture::Trace& t = picture.trace[c];
+                int64_t prev = 0;
+                for (int64_t col = 0; col < static_cast<int64_t>(t.a.size()); col++) {
+                    const int64_t hi = picture.style == kStylePeakToPeak ? t.b[col] : t.a[col];
+                    drawColumn(canvas, traceColour(picture.channels, c), picture.style, col, t.a[col], hi, prev);
+                }
             }
             written = bitmapWrite(canvas) == 0;
             bitmapRelease(canvas);
         }
     }
-    if (!written) logLine(kLevelWarning, "W [BITMAP] cannot output [%s]", picture.c_str());
+    if (!written) logLine(kLevelWarning, "W [BITMAP] cannot output [%s]", name.c_str());
 
-    logLine(kLevelInfo, "  [BITMAP] Output BMP  :           %s", picture.c_str());
-    if (settings.bitmapMode == kStylePeakToPeak) {
+    logLine(kLevelInfo, "  [BITMAP] Output BMP  :           %s", name.c_str());
+    if (picture.style == kStylePeakToPeak) {
         logLine(kLevelInfo, "  [BITMAP]     Mode    :           Peak to Peak Line");
     } else {
         logLine(kLevelInfo, "  [BITMAP]     Mode    :           Average Line");
     }
-    logLine(kLevelInfo, "  [BITMAP]     Samples : %9lld samples", static_cast<long long>(steps));
+    logLine(kLevelInfo, "  [BITMAP]     Samples : %9lld samples", static_cast<long long>(picture.steps));
     logLine(kLevelInfo, "  [BITMAP]     Width   : %9lld pixel", static_cast<long long>(columns));
-    logLine(kLevelInfo, "  [BITMAP]     Reduce  : %9lld samples/pixel", static_cast<long long>(g));
-    return 0;
+    logLine(kLevelInfo, "  [BITMAP]     Reduce  : %9lld samples/pixel", static_cast<long long>(picture.g));
 }

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "bitmap/bitmap8.h"
 #include "wave/format.h"
@@ -11,9 +13,33 @@
 inline constexpr int kStyleAverage = 1;
 inline constexpr int kStylePeakToPeak = 3;
 
-// Draws the samples (dataBytes bytes in `format`) into a picture named after `name` with the
-// extension ".BMP", writes it and logs its report lines. Returns 0.
-int waveBitmap(const char* name, const FormatInfo& format, const uint8_t* samples, int64_t dataBytes);
+// A picture being gathered while the samples it shows pass by, block after block. Each column
+// of the plot keeps only its scaled values; the canvas is drawn and written at the end.
+struct WavePicture {
+    std::string name;  // the picture file
+    int channels;
+    int bytes;           // bytes per sample
+    int64_t blockAlign;  // bytes from one step to the next
+    int64_t steps;       // steps the picture is made of
+    int64_t g;           // steps to a column
+    int64_t columns;
+    int style;
+    int64_t fed;  // steps seen so far
+    struct Trace {
+        int32_t low, high;
+        int64_t sum;
+        int64_t count;                // samples in the column being gathered
+        std::vector<int16_t> a, b;    // per column: lo and hi, or the average point in a
+    } trace[2];
+};
+
+// Starts the picture of `steps` steps in `format`, to be named after `name`. Chooses the samples
+// per pixel, which then hold for every later picture of the run.
+std::unique_ptr<WavePicture> startPicture(const char* name, const FormatInfo& format, int64_t steps);
+// Feeds the next `steps` steps (blockAlign bytes apart).
+void feedPicture(WavePicture& picture, const uint8_t* data, int64_t steps);
+// Draws and writes the picture and logs its report lines.
+void finishPicture(WavePicture& picture);
 
 // The picture's file name: `name` itself when its extension is ".BMP" in any case, otherwise
 // `name` with its extension replaced by (or, without one, followed by) ".BMP".

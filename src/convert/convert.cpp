@@ -2,20 +2,31 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
+#include <vector>
 
 #include "convert/lofi.h"
+#include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
+#include "driver/operations.h"
 #include "wave/format.h"
 
-WaveImage* convertStage(PcmSource* source) {
+namespace {
+
+struct ConvertState {
+    double ratio;
+};
+
+Started startConvert(Run& run, int index, ResultPlan& plan) {
+    if (index > 0) return Started::kDone;
+    const PcmSource* source = run.first;
     const int32_t target = settings.outputRate;
     if (target <= 0) logFatal("E [CONVERT] frequency not set, use /f.");
 
     // One output step spans `ratio` source steps; windows read the untouched source.
     const double ratio = static_cast<double>(source->format.sampleRate) / static_cast<double>(target);
-    const double end = static_cast<double>(source->steps);
-    const double windowCount = end / ratio;
+    const double windowCount = static_cast<double>(source->steps) / ratio;
     // Checked in double first: a rate of zero or below gives no usable count at all.
     if (!(windowCount >= 0.0 && windowCount < static_cast<double>(INT32_MAX))) {
         logFatal("E [CONVERT] too long, total length.");
@@ -24,19 +35,48 @@ WaveImage* convertStage(PcmSource* source) {
     const int64_t blockAlign = source->format.blockAlign;
     if (!resultFits(windows, blockAlign)) logFatal("E [CONVERT] too long, total length.");
 
-    uint8_t* out = allocateSilence(windows, blockAlign);
-    const int channels = source->format.channels;
-    for (int64_t i = 0; i < windows; i++) {
-        const double a = static_cast<double>(i) * ratio;
-        const double b = std::min(a + ratio, end);
-        uint8_t* step = out + i * blockAlign;
-        int32_t means[2];
-        windowMeans(*source, a, b, means);
-        for (int c = 0; c < channels; c++) writeInt16(step + c * 2, means[c]);
-    }
-
+    startState<ConvertState>(run).ratio = ratio;
+    // The converted buffer, besides the result's image.
+    countArea();
     FormatInfo format = source->format;
     format.sampleRate = target;
     format.byteRate = static_cast<int32_t>(blockAlign * target);
-    return buildWaveImage(format, static_cast<int32_t>(windows), out);
+    plan.format = format;
+    plan.steps = windows;
+    return Started::kResult;
 }
+
+// Each output step is the mean of its window of source steps; a window that covers no step (the
+// last one, when the division came out whole) is silence.
+void flowConvert(Run& run, int, ResultWriter& out) {
+    const PcmSource& source = *run.first;
+    const double ratio = stateOf<ConvertState>(run).ratio;
+    const int channels = source.format.channels;
+    const int64_t blockAlign = source.format.blockAlign;
+    const double end = static_cast<double>(source.steps);
+    SlidingSteps window = slidingSteps(source, ratio);
+    const int64_t perBlock = blockSteps(blockAlign);
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
+    int64_t filled = 0;
+    for (int64_t i = 0; i < out.steps; i++) {
+        const double a = static_cast<double>(i) * ratio;
+        const double b = std::min(a + ratio, end);
+        int32_t means[2] = {0, 0};
+        if (a < b) {
+            slideTo(window, static_cast<int64_t>(a), std::min<int64_t>(static_cast<int64_t>(b), source.steps - 1), nullptr);
+            windowMeans(window, a, b, means);
+        }
+        uint8_t* step = block.data() + filled * blockAlign;
+        memset(step, settings.silenceFill, static_cast<size_t>(blockAlign));
+        for (int c = 0; c < channels; c++) writeInt16(step + c * 2, means[c]);
+        if (++filled == perBlock) {
+            writeSteps(out, block.data(), filled);
+            filled = 0;
+        }
+    }
+    writeSteps(out, block.data(), filled);
+}
+
+}  // namespace
+
+const Effect kConvertEffect = {kNeedNothing, 0, startConvert, flowConvert, nullptr};

@@ -1,25 +1,37 @@
-// Lo-fi: hold and quantise passes imitating a lower rate and resolution.
+// Lo-fi: hold and quantise passes imitating a lower rate and resolution; the window mean shared
+// with convert.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
-#include "wave/output.h"
 #include "wave/stats.h"
 
-WaveImage* lofiStage(PcmSource* source);
+struct Effect;
+extern const Effect kLofiEffect;
 
-// The two passes of lofiStage, in place over the source's samples. The hold pass replaces each
-// window of `ratio` (> 1) source steps by its mean, in window order; the quantise pass keeps
-// `bits` (1..16) bits of resolution.
-void lofiHoldPass(PcmSource& source, double ratio);
-void lofiQuantisePass(PcmSource& source, int32_t bits);
+// A stretch of consecutive source steps held in memory, slid forward through the source as the
+// windows that read it move on: steps [base, base + count), each blockAlign bytes.
+struct SlidingSteps {
+    const PcmSource* source;
+    std::vector<uint8_t> bytes;
+    int64_t capacity;  // steps the buffer holds
+    int64_t base;
+    int64_t count;
+};
 
-// The mean of channel `channel` of a 16-bit source over the real step positions [a, b), each
-// step weighted by the length of its overlap with the window; 0 <= a, b <= steps. The sum is
-// taken in double precision in increasing step order and the quotient truncated toward zero.
-// An empty window (a >= b) gives 0. Reads the samples as they stand, so a pass that rewrites
-// the buffer sees its own earlier writes.
-int32_t windowMean(const PcmSource& source, int channel, double a, double b);
-// The same for every channel of the source at once (1 or 2 channels); `means` gets one value
-// per channel.
-void windowMeans(const PcmSource& source, double a, double b, int32_t* means);
+// A buffer able to hold any window of `ratio` steps together with a block of reading ahead.
+SlidingSteps slidingSteps(const PcmSource& source, double ratio);
+// Makes the steps up to `last` (inclusive, below the source's step count) present, giving up the
+// steps before `keepFrom` when room is needed; `release`, when given, receives each stretch of
+// steps given up (its first step number and count) before they go.
+void slideTo(SlidingSteps& window, int64_t keepFrom, int64_t last,
+             const std::function<void(uint8_t*, int64_t, int64_t)>& release);
+
+// The mean of each channel (1 or 2 channels) over the real step positions [a, b), each step
+// weighted by the length of its overlap with the window; 0 <= a < b <= steps. The sum is taken in
+// double precision in increasing step order and the quotient truncated toward zero. Reads the
+// steps as they stand in `window`, which holds them all, so a pass that rewrites the buffer sees
+// its own earlier writes.
+void windowMeans(const SlidingSteps& window, double a, double b, int32_t* means);

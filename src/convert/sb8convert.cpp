@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "driver/log.h"
+#include "driver/operations.h"
 #include "wave/format.h"
 
 namespace {
@@ -15,40 +17,44 @@ inline uint8_t toUnsigned8(int32_t sample) {
     return static_cast<uint8_t>(t / 256 + 128);
 }
 
-}  // namespace
 
-WaveImage* simpleConvert8Stage(PcmSource* source) {
+Started startSimpleConvert8(Run& run, int index, ResultPlan& plan) {
+    if (index > 0) return Started::kDone;
     logLine(kLevelInfo, "- [SIMPLECONVERT] convert to 8bit.");
-    FormatInfo& format = source->format;
-    const int64_t stride = format.blockAlign;
+    FormatInfo format = run.first->format;
     const int channels = format.channels;
     format.bitsPerSample = 8;
     format.blockAlign = static_cast<int16_t>(channels);
     // Held in 32 bits like every header field.
     format.byteRate = static_cast<int32_t>(static_cast<int64_t>(format.blockAlign) * format.sampleRate);
-
-    // Byte i is written over the start of the buffer only after 16-bit sample i has been read,
-    // so the reading position always stays ahead of the writing one.
-    const int64_t steps = source->steps;
-    uint8_t* out = source->data;
-    if (stride == channels * 2) {
-        // Steps without padding: blocks of samples are read out before any byte of theirs is
-        // written, in loops the compiler vectorises.
-        constexpr int64_t kBlock = 4096;
-        const int64_t total = steps * channels;
-        int16_t samples[kBlock];
-        uint8_t bytes[kBlock];
-        for (int64_t at = 0; at < total; at += kBlock) {
-            const int64_t count = std::min(kBlock, total - at);
-            memcpy(samples, source->data + at * 2, static_cast<size_t>(count) * 2);
-            for (int64_t i = 0; i < count; i++) bytes[i] = toUnsigned8(samples[i]);
-            memcpy(out + at, bytes, static_cast<size_t>(count));
-        }
-        return buildWaveImage(format, source->steps, source->data);
-    }
-    for (int64_t k = 0; k < steps; k++) {
-        const uint8_t* step = source->data + k * stride;
-        for (int c = 0; c < channels; c++) *out++ = toUnsigned8(readInt16(step + c * 2));
-    }
-    return buildWaveImage(format, source->steps, source->data);
+    plan.format = format;
+    plan.steps = run.first->steps;
+    return Started::kResult;
 }
+
+// Every 16-bit sample to its 8-bit value, block by block.
+void flowSimpleConvert8(Run& run, int, ResultWriter& out) {
+    const PcmSource& source = *run.first;
+    const int64_t stride = source.format.blockAlign;
+    const int channels = source.format.channels;
+    const int64_t perBlock = blockSteps(stride);
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * stride));
+    std::vector<uint8_t> bytes(static_cast<size_t>(perBlock * channels));
+    forEachBlock(source, 0, source.steps, block.data(), perBlock, [&](const uint8_t* data, int64_t, int64_t steps) {
+        if (stride == channels * 2) {
+            // Steps without padding: one flat run of samples, in a loop the compiler vectorises.
+            const int64_t total = steps * channels;
+            for (int64_t i = 0; i < total; i++) bytes[i] = toUnsigned8(readInt16(data + i * 2));
+        } else {
+            uint8_t* o = bytes.data();
+            for (int64_t k = 0; k < steps; k++) {
+                for (int c = 0; c < channels; c++) *o++ = toUnsigned8(readInt16(data + k * stride + c * 2));
+            }
+        }
+        writeSteps(out, bytes.data(), steps);
+    });
+}
+
+}  // namespace
+
+const Effect kSimpleConvert8Effect = {kNeedNothing, 0, startSimpleConvert8, flowSimpleConvert8, nullptr};

@@ -1,7 +1,5 @@
 // Simple conversion of 16-bit sources to 8-bit.
 #pragma once
 
-#include "wave/output.h"
-#include "wave/stats.h"
-
-WaveImage* simpleConvert8Stage(PcmSource* source);
+struct Effect;
+extern const Effect kSimpleConvert8Effect;

@@ -4,6 +4,7 @@
 
 #include "driver/command_line.h"
 #include "driver/log.h"
+#include "driver/operations.h"
 #include "ops/overflow.h"
 #include "wave/format.h"
 
@@ -17,17 +18,22 @@ inline int64_t truncateForClamp(double value) {
     return static_cast<int64_t>(value);
 }
 
-}  // namespace
-
-WaveImage* vcompressStage(PcmSource* source) {
+Started startVcompress(Run& run, int index, ResultPlan& plan) {
+    if (index > 0) return Started::kDone;
+    const PcmSource* source = run.first;
     if (source->format.bitsPerSample == 8) logFatal("E [VCOMPRESS] not ready bitrate(8).");
+    logLine(kLevelInfo, "- [VCOMPRESS] threshold level %d , rate %5.2f.", settings.silenceThreshold,
+            settings.realFactor);
+    plan.format = source->format;
+    plan.steps = source->steps;
+    return Started::kResult;
+}
+
+void flowVcompress(Run& run, int, ResultWriter& out) {
     const int32_t threshold = settings.silenceThreshold;
     const double rate = settings.realFactor;
-    logLine(kLevelInfo, "- [VCOMPRESS] threshold level %d , rate %5.2f.", threshold, rate);
-
     OverflowCounter overflow = overflowCounter("VCOMPRESS", "VCOMPRESS");
-    const SampleLayout layout{source->data, source->steps, source->format.channels, source->format.blockAlign};
-    rewriteSamples(layout, overflow, [threshold, rate](int32_t sample, int32_t& overflows) -> int32_t {
+    const auto map = buildSampleMap([threshold, rate](int32_t sample, int32_t& overflows) -> int32_t {
         const int32_t magnitude = std::abs(sample);
         if (magnitude < threshold) return sample;
         // At the threshold itself the curve passes through T whatever the rate (an infinite
@@ -45,6 +51,10 @@ WaveImage* vcompressStage(PcmSource* source) {
         if (value > 32767 || value < -32768) overflows = 1;
         return value > 32767 ? 32767 : (value < -32768 ? -32768 : static_cast<int32_t>(value));
     });
+    streamMapped(*run.first, out, *map, overflow);
     reportOverflow(overflow);
-    return buildWaveImage(source->format, source->steps, source->data);
 }
+
+}  // namespace
+
+const Effect kVcompressEffect = {kNeedNothing, 0, startVcompress, flowVcompress, nullptr};

@@ -1,7 +1,5 @@
 // Voltage compression of the samples above the threshold.
 #pragma once
 
-#include "wave/output.h"
-#include "wave/stats.h"
-
-WaveImage* vcompressStage(PcmSource* source);
+struct Effect;
+extern const Effect kVcompressEffect;

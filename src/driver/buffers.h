@@ -1,4 +1,4 @@
-// Tracked buffers, released together at the end of a run, and whole-file loading.
+// Tracked buffers, released together at the end of a run.
 #pragma once
 
 #include <cstddef>
@@ -19,14 +19,12 @@ T* apmallocZeroed() {
     return static_cast<T*>(p);
 }
 
-// Registers an area that shares memory already registered (a result built where its samples
-// lie, a step sequence reversed in place): the release counts the areas a run works with,
-// whether or not each needed memory of its own.
-void noteSharedArea();
+// Counts an area the run works with that needs no memory of its own: a source file or a result,
+// which are read and written block by block rather than held whole.
+void countArea();
 
-// Number of buffers currently registered (the table itself not included).
+// Number of areas currently registered (the table itself not included).
 int trackedBufferCount();
 
-// Reads the file `name` whole into a tracked buffer. On return `image` points at the file's first
-// byte; one zero byte lies before the image and one after it. Returns the size in bytes.
-int64_t loadFileImage(const char* name, uint8_t** image);
+// Frees every tracked buffer without the release line: the run ended with an error.
+void discardTrackedBuffers();

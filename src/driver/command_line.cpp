@@ -9,71 +9,11 @@
 #include <strings.h>
 
 #include "driver/log.h"
+#include "driver/operations.h"
 
 Settings settings;
 
 namespace {
-
-struct OperationWord {
-    const char* word;
-    int32_t operationClass;
-    int32_t operationCode;
-    int32_t requirementMask;
-    const char* runLine;  // null: the word logs no "Run" line
-    void (*applyPresets)();
-};
-
-void noPresets() {}
-void askPresets() {
-    settings.stderrThreshold = 0;
-    settings.stdoutThreshold = 0;
-}
-void unsetFactor() { settings.integerFactor = kUnset; }
-void maxPresets() {
-    settings.integerFactor = kUnset;
-    settings.factorMode = 1;
-}
-void addPresets() { settings.addValue = 0; }
-void reversePresets() { settings.integerFactor = -1; }
-void unsetLength() { settings.lengthSteps = kUnset; }
-void zeroLength() { settings.lengthSteps = 0; }
-void vcompressPresets() {
-    settings.silenceThreshold = kUnset;
-    settings.realFactor = 0.0;
-    settings.factorMode = 1;
-}
-void lofiPresets() {
-    settings.outputBits = 4;
-    settings.outputRate = 16540;
-}
-
-// Looked up in this order; the first word that matches, ignoring case, wins.
-const OperationWord kOperations[] = {
-    {"info", kClassInfo, 0, 0, "- [QOR] Run INFO-mode.", noPresets},
-    {"ask", kClassAsk, 0, 0, nullptr, askPresets},
-    {"compare", kClassTwoSources, 1, 0, "- [QOR] Run COMPARE-mode.", noPresets},
-    {"mix", kClassTwoSources, 2, 1, "- [QOR] Run MIX-mode.", noPresets},
-    {"subtract", kClassTwoSources, 3, 1, "- [QOR] Run SUBTRACT-mode.", noPresets},
-    {"boost", kClassOneSource, 4, 0, "- [QOR] Run BOOST-mode.", unsetFactor},
-    {"max", kClassOneSource, 20, 0, "- [QOR] Run MAXIMIZE-mode.", maxPresets},
-    {"add", kClassOneSource, 5, 0, "- [QOR] Run ADD-mode.", addPresets},
-    {"reverse", kClassOneSource, 6, 0, "- [QOR] Run REVERSE-mode.", reversePresets},
-    {"back", kClassOneSource, 8, 0, "- [QOR] Run BACKWORD-mode.", unsetLength},
-    {"l2mono", kClassOneSource, 12, 4, "- [QOR] Run L2MONO-mode.", noPresets},
-    {"r2mono", kClassOneSource, 13, 4, "- [QOR] Run R2MONO-mode.", noPresets},
-    {"lrmono", kClassOneSource, 14, 4, "- [QOR] Run L+RMONO-mode.", noPresets},
-    {"ccancel", kClassOneSource, 15, 4, "- [QOR] Run L-RMONO-mode.", noPresets},
-    {"lrsprit", kClassOneSource, 17, 4, "- [QOR] Run L/RSPRIT-mode.", noPresets},
-    {"vcompress", kClassOneSource, 16, 0, "- [QOR] Run V-COMPRESS-mode.", vcompressPresets},
-    {"combine", kClassTwoSources, 11, 1, "- [QOR] Run COMBINE-mode.", unsetLength},
-    {"inssilent", kClassOneSource, 7, 0, "- [QOR] Run INSERTSILENT-mode.", unsetLength},
-    {"cut", kClassOneSource, 9, 0, "- [QOR] Run CUT-mode.", zeroLength},
-    {"head", kClassOneSource, 10, 0, "- [QOR] Run PickupHEAD-mode.", zeroLength},
-    {"convert", kClassOneSource, 72, 8, "- [QOR] Run Convert.", noPresets},
-    {"sb8convert", kClassOneSource, 71, 8, "- [QOR] Run Sinple-Convert for 8bit.", noPresets},
-    {"lrcombine", kClassTwoSources, 18, 3, "- [QOR] Run L/R-COMBINE by Two-MONOs.", noPresets},
-    {"lofi", kClassOneSource, 19, 8, "- [QOR] Run LoFi.", lofiPresets},
-};
 
 // The value rule shared by /G and /g: a positive value is a width, a negative one a reduction.
 void applyBitmapValue(int mode, const char* value) {
@@ -179,13 +119,14 @@ double readRealValue(const char* text) {
 }
 
 void selectOperation(const char* word) {
-    for (const OperationWord& op : kOperations) {
-        if (strcasecmp(word, op.word) != 0) continue;
-        settings.operationClass = op.operationClass;
-        settings.operationCode = op.operationCode;
-        settings.requirementMask = op.requirementMask;
-        op.applyPresets();
-        if (op.runLine != nullptr) logLine(kLevelInfo, "%s", op.runLine);
+    const OperationRow* op = findOperation(word);
+    if (op != nullptr) {
+        settings.operation = op;
+        settings.operationClass = op->operationClass;
+        settings.operationCode = op->operationCode;
+        settings.requirementMask = op->requirementMask;
+        op->applyPresets();
+        if (op->runLine != nullptr) logLine(kLevelInfo, "%s", op->runLine);
         return;
     }
     settings.operationClass = -1;

@@ -26,7 +26,10 @@ enum RequirementBit : int32_t {
     kRequire8Bit = 16,
 };
 
+struct OperationRow;
+
 struct Settings {
+    const OperationRow* operation;  // the operation word's row
     int32_t operationClass;
     int32_t operationCode;
     int32_t requirementMask;

@@ -1,56 +1,14 @@
 #include "driver/dispatch.h"
 
-#include "convert/convert.h"
-#include "convert/lofi.h"
-#include "convert/sb8convert.h"
-#include "convert/vcompress.h"
+#include <memory>
+
 #include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
-#include "ops/combine.h"
-#include "ops/gain.h"
-#include "ops/length.h"
-#include "ops/lrcombine.h"
-#include "ops/mix.h"
-#include "ops/mono.h"
-#include "wave/compare.h"
+#include "driver/operations.h"
 #include "wave/source.h"
 
 namespace {
-
-// A routine's result: the WaveImage of every operation but compare, whose CompareResult only
-// signals success (compare takes no destination, so it is never written).
-using OperationRoutine = const void* (*)(PcmSource* first, PcmSource* second, int code);
-
-struct Operation {
-    int code;
-    OperationRoutine run;
-};
-
-const Operation kOperationTable[] = {
-    {1, [](PcmSource* a, PcmSource* b, int) -> const void* { return compareSources(a, b); }},
-    {2, [](PcmSource* a, PcmSource* b, int c) -> const void* { return mixStage(a, b, c); }},
-    {3, [](PcmSource* a, PcmSource* b, int c) -> const void* { return mixStage(a, b, c); }},
-    {4, [](PcmSource* a, PcmSource*, int c) -> const void* { return gainStage(a, c); }},
-    {5, [](PcmSource* a, PcmSource*, int c) -> const void* { return gainStage(a, c); }},
-    {6, [](PcmSource* a, PcmSource*, int c) -> const void* { return gainStage(a, c); }},
-    {20, [](PcmSource* a, PcmSource*, int c) -> const void* { return gainStage(a, c); }},
-    {7, [](PcmSource* a, PcmSource*, int) -> const void* { return insertSilenceStage(a); }},
-    {8, [](PcmSource* a, PcmSource*, int) -> const void* { return backwardStage(a); }},
-    {9, [](PcmSource* a, PcmSource*, int) -> const void* { return cutStage(a); }},
-    {10, [](PcmSource* a, PcmSource*, int) -> const void* { return headStage(a); }},
-    {11, [](PcmSource* a, PcmSource* b, int) -> const void* { return concatenationStage(a, b); }},
-    {12, [](PcmSource* a, PcmSource*, int c) -> const void* { return monoStage(a, c); }},
-    {13, [](PcmSource* a, PcmSource*, int c) -> const void* { return monoStage(a, c); }},
-    {14, [](PcmSource* a, PcmSource*, int c) -> const void* { return monoStage(a, c); }},
-    {15, [](PcmSource* a, PcmSource*, int c) -> const void* { return monoStage(a, c); }},
-    {16, [](PcmSource* a, PcmSource*, int) -> const void* { return vcompressStage(a); }},
-    {17, [](PcmSource* a, PcmSource*, int) -> const void* { return splitStage(a); }},
-    {18, [](PcmSource* a, PcmSource* b, int c) -> const void* { return stereoCombineStage(a, b, c); }},
-    {19, [](PcmSource* a, PcmSource*, int) -> const void* { return lofiStage(a); }},
-    {71, [](PcmSource* a, PcmSource*, int) -> const void* { return simpleConvert8Stage(a); }},
-    {72, [](PcmSource* a, PcmSource*, int) -> const void* { return convertStage(a); }},
-};
 
 void checkRequirements(const PcmSource* first, const PcmSource* second, int operationClass) {
     const int mask = settings.requirementMask;
@@ -70,6 +28,26 @@ void checkRequirements(const PcmSource* first, const PcmSource* second, int oper
         if (f.bitsPerSample != 16) logFatal("E [CHECK] source file must be 16bit.");
     } else if ((mask & kRequire8Bit) != 0) {
         if (f.bitsPerSample != 8) logFatal("E [CHECK] source file must be 8bit.");
+    }
+}
+
+// Streams every result of the operation: planned, produced block by block into its file,
+// pictured, and put in place.
+int runEffect(Run& run) {
+    const Effect& effect = *run.effect;
+    for (int index = 0;; index++) {
+        ResultPlan plan{};
+        const Started started = effect.start(run, index, plan);
+        if (started == Started::kNoResult) return -2;
+        if (started == Started::kDone || settings.destName == nullptr) return 0;
+        // The writer goes at the end of each round: a run ended by an error on the way leaves
+        // no partial file behind.
+        auto out = std::make_unique<ResultWriter>();
+        beginResult(*out, plan.format, plan.steps);
+        effect.flow(run, index, *out);
+        drawResultPicture(*out);
+        if (effect.stop != nullptr) effect.stop(run, index);
+        writeResult(*out);
     }
 }
 
@@ -93,23 +71,21 @@ int runOperation(int operationClass, int operationCode) {
 }  // namespace
 
 int dispatchOperation(int operationClass, int operationCode) {
-    PcmSource* first = readSource(0, 0);
+    const OperationRow* row = operationByCode(operationCode);
+    if (row == nullptr) return -1;
+    const Effect& effect = *row->effect;
+    PcmSource* first = readSource(0, 0, effect.needs);
     PcmSource* second = nullptr;
-    if (operationClass == kClassTwoSources) second = readSource(1, 0);
+    if (operationClass == kClassTwoSources) second = readSource(1, 0, effect.needs);
     if (first == nullptr || (operationClass == kClassTwoSources && second == nullptr)) return -3;
 
     checkRequirements(first, second, operationClass);
 
-    for (const Operation& op : kOperationTable) {
-        if (op.code != operationCode) continue;
-        const void* result = op.run(first, second, operationCode);
-        if (result == nullptr) return -2;
-        if (settings.destName != nullptr) {
-            writeResult(const_cast<WaveImage*>(static_cast<const WaveImage*>(result)));
-        }
-        return 0;
-    }
-    return -1;
+    auto run = std::make_unique<Run>();
+    run->effect = &effect;
+    run->first = first;
+    run->second = second;
+    return runEffect(*run);
 }
 
 int runQor(int argc, const char* const* argv) {
@@ -118,11 +94,15 @@ int runQor(int argc, const char* const* argv) {
         if (parseCommandLine(argc, argv) < 1) printUsage(-1);
         logLine(kLevelInfo, "- [QOR] Start QOR =================================");
         int exitCode = runOperation(settings.operationClass, settings.operationCode);
+        closeSources();
         apmalloc(kReleaseAll);
         logLine(kLevelFinish, "- [QOR] finish QOR.");
         flushStreams();
         return exitCode;
     } catch (const QorExit& exit) {
+        // Nothing more is logged; what the run opened and took is given back quietly.
+        closeSources();
+        discardTrackedBuffers();
         flushStreams();
         return exit.code;
     }

@@ -1,11 +1,22 @@
 #include "ops/combine.h"
 
-#include <cstring>
+#include <vector>
 
+#include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
+#include "driver/operations.h"
 
-WaveImage* concatenationStage(PcmSource* first, PcmSource* second) {
+namespace {
+
+struct ConcatenationState {
+    int64_t gap;
+};
+
+Started startConcatenation(Run& run, int index, ResultPlan& plan) {
+    if (index > 0) return Started::kDone;
+    const PcmSource* first = run.first;
+    const PcmSource* second = run.second;
     // Source 2's steps are copied into room counted in source 1's step size; files whose declared
     // step sizes differ cannot be joined without reshaping one of them.
     if (first->format.blockAlign != second->format.blockAlign) {
@@ -21,18 +32,30 @@ WaveImage* concatenationStage(PcmSource* first, PcmSource* second) {
                 static_cast<double>(gap) / rate);
     }
 
-    const int64_t n1 = first->steps;
-    const int64_t n2 = second->steps;
-    const int64_t total = n1 + n2 + gap;
+    const int64_t total = static_cast<int64_t>(first->steps) + second->steps + gap;
     if (!resultFits(total, blockAlign)) logFatal("E [COMBINE] too long, total length.");
     logLine(kLevelInfo, "- [COMBINE] total %d steps, %.3f seconds.", static_cast<int32_t>(total),
             static_cast<double>(total) / rate);
 
-    // Only the gap between the sources is silence; the rest is copied over.
-    uint8_t* buffer = allocateResult(total, blockAlign);
-    memcpy(buffer, first->data, static_cast<size_t>(n1 * blockAlign));
-    fillSilence(buffer + n1 * blockAlign, gap, blockAlign);
-    memcpy(buffer + (n1 + gap) * blockAlign, second->data, static_cast<size_t>(n2 * blockAlign));
-
-    return buildWaveImage(first->format, static_cast<int32_t>(total), buffer);
+    startState<ConcatenationState>(run).gap = gap;
+    // The joined buffer, besides the result's image.
+    countArea();
+    plan.format = first->format;
+    plan.steps = total;
+    return Started::kResult;
 }
+
+// Source 1, the silent gap, source 2: copied block by block.
+void flowConcatenation(Run& run, int, ResultWriter& out) {
+    const int64_t blockAlign = run.first->format.blockAlign;
+    const int64_t perBlock = blockSteps(blockAlign);
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
+    auto copy = [&](const uint8_t* data, int64_t, int64_t steps) { writeSteps(out, data, steps); };
+    forEachBlock(*run.first, 0, run.first->steps, block.data(), perBlock, copy);
+    writeSilence(out, stateOf<ConcatenationState>(run).gap);
+    forEachBlock(*run.second, 0, run.second->steps, block.data(), perBlock, copy);
+}
+
+}  // namespace
+
+const Effect kConcatenationEffect = {kNeedNothing, 0, startConcatenation, flowConcatenation, nullptr};

@@ -1,8 +1,9 @@
-// Gain, offset, maximise and reverse (boost, add, max, reverse).
+// Gain, offset, maximise and reverse (boost, add, max, reverse): every 16-bit sample rewritten
+// by the same rule, with the overflow policy.
 #pragma once
 
-#include "wave/output.h"
-#include "wave/stats.h"
-
-// code 4 boost, 5 add, 6 reverse, 20 max. Changes the source samples in place.
-WaveImage* gainStage(PcmSource* source, int code);
+struct Effect;
+extern const Effect kBoostEffect;
+extern const Effect kAddEffect;
+extern const Effect kReverseEffect;
+extern const Effect kMaximizeEffect;

@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
+#include <vector>
 
 #include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
+#include "driver/operations.h"
 
 namespace {
 
@@ -36,19 +39,60 @@ void reverseSteps(uint8_t* data, int64_t steps, int64_t block) {
     }
 }
 
-// The result of head and cut is a run of the source's own steps: its image is built around
-// them, the bytes before the run taking the header when they are the source's and not kept.
-WaveImage* keepSteps(PcmSource* source, int64_t first, int64_t count) {
-    // The kept steps stand for the buffer they would otherwise be copied to.
-    noteSharedArea();
-    uint8_t* samples = source->data + first * source->format.blockAlign;
-    if (samples - source->data >= kWaveHeaderSize) offerHeaderRoom(samples);
-    return buildWaveImage(source->format, static_cast<int32_t>(count), samples);
+void reverseBlock(uint8_t* data, int64_t steps, int64_t block) {
+    switch (block) {
+    case 1:
+        reverseSteps<1>(data, steps, block);
+        break;
+    case 2:
+        reverseSteps<2>(data, steps, block);
+        break;
+    case 4:
+        reverseSteps<4>(data, steps, block);
+        break;
+    default:
+        reverseSteps<0>(data, steps, block);
+        break;
+    }
 }
 
-}  // namespace
+// The steps of the source that the result keeps, and where the silence goes.
+struct LengthState {
+    int64_t first;    // first source step kept
+    int64_t count;    // source steps kept
+    int64_t silence;  // silent steps inserted
+    bool silenceFirst;
+};
 
-WaveImage* headStage(PcmSource* source) {
+Started planKept(Run& run, int64_t first, int64_t count, int64_t silence, bool silenceFirst, ResultPlan& plan) {
+    LengthState& state = startState<LengthState>(run);
+    state.first = first;
+    state.count = count;
+    state.silence = silence;
+    state.silenceFirst = silenceFirst;
+    // The result's own buffer (or the run of source steps standing for it), besides its image.
+    countArea();
+    plan.format = run.first->format;
+    plan.steps = count + silence;
+    return Started::kResult;
+}
+
+// Copies the kept steps (and the silence) to the result, block by block.
+void flowKept(Run& run, int, ResultWriter& out) {
+    const LengthState& state = stateOf<LengthState>(run);
+    const PcmSource& source = *run.first;
+    if (state.silenceFirst) writeSilence(out, state.silence);
+    const int64_t perBlock = blockSteps(source.format.blockAlign);
+    std::vector<uint8_t> block(static_cast<size_t>(std::min(perBlock, std::max<int64_t>(state.count, 1)) *
+                                                   source.format.blockAlign));
+    forEachBlock(source, state.first, state.count, block.data(), std::min(perBlock, std::max<int64_t>(state.count, 1)),
+                 [&](const uint8_t* data, int64_t, int64_t steps) { writeSteps(out, data, steps); });
+    if (!state.silenceFirst) writeSilence(out, state.silence);
+}
+
+Started startHead(Run& run, int index, ResultPlan& plan) {
+    if (index > 0) return Started::kDone;
+    const PcmSource* source = run.first;
     const int64_t length = settings.lengthSteps;
     if (length == 0) logFatal("E [HEAD] length must over 1 or under -1.");
     const int64_t count = lengthMagnitude();
@@ -56,67 +100,65 @@ WaveImage* headStage(PcmSource* source) {
     if (count > steps) logFatal("E [HEAD] too long, pickup length.");
     logLine(kLevelInfo, "- [HEAD] pickup %d steps, %.3f seconds.", static_cast<int32_t>(count),
             seconds(count, source));
-
-    return keepSteps(source, length > 0 ? 0 : steps - count, count);
+    return planKept(run, length > 0 ? 0 : steps - count, count, 0, false, plan);
 }
 
-WaveImage* cutStage(PcmSource* source) {
+Started startCut(Run& run, int index, ResultPlan& plan) {
+    if (index > 0) return Started::kDone;
+    const PcmSource* source = run.first;
     const int64_t length = settings.lengthSteps;
     const int64_t count = lengthMagnitude();
     const int64_t steps = source->steps;
     // At least one step must remain.
     if (count >= steps) logFatal("E [CUT] too long, cutting length.");
-    logLine(kLevelInfo, "- [CUT] cut %d steps, %.3f seconds.", static_cast<int32_t>(count),
-            seconds(count, source));
-
+    logLine(kLevelInfo, "- [CUT] cut %d steps, %.3f seconds.", static_cast<int32_t>(count), seconds(count, source));
     // A positive length removes the head, a negative one the tail.
-    return keepSteps(source, length > 0 ? length : 0, steps - count);
+    return planKept(run, length > 0 ? length : 0, steps - count, 0, false, plan);
 }
 
-WaveImage* insertSilenceStage(PcmSource* source) {
+Started startInsertSilence(Run& run, int index, ResultPlan& plan) {
+    if (index > 0) return Started::kDone;
+    const PcmSource* source = run.first;
     const int64_t length = settings.lengthSteps;
     if (length == kUnset) logFatal("E [INSERTSILENT] length is not set, use /L.");
     const int64_t steps = source->steps;
     const int64_t count = lengthMagnitude();
-    const int64_t block = blockAlignOf(source);
     // A positive length must leave the source longer than the silence; a negative one of any
     // size is accepted as long as the result can be held.
-    if (length >= steps || !resultFits(count + steps, block)) {
+    if (length >= steps || !resultFits(count + steps, blockAlignOf(source))) {
         logFatal("E [INSERTSILENT] too long, cutting length.");
     }
     logLine(kLevelInfo, "- [INSERTSILENT] insert silent %d steps, %.3f seconds.", static_cast<int32_t>(count),
             seconds(count, source));
-
-    uint8_t* result = allocateResult(count + steps, block);
     // Silence first when the length is positive, the source first otherwise.
-    const int64_t at = length > 0 ? length : 0;
-    memcpy(result + at * block, source->data, static_cast<size_t>(steps * block));
-    fillSilence(length > 0 ? result : result + steps * block, count, block);
-    return buildWaveImage(source->format, static_cast<int32_t>(count + steps), result);
+    return planKept(run, 0, steps, count, length > 0, plan);
 }
 
-WaveImage* backwardStage(PcmSource* source) {
+Started startBackward(Run& run, int index, ResultPlan& plan) {
+    if (index > 0) return Started::kDone;
     logLine(kLevelInfo, "- [BACKWORD] Backword wave.");
-    const int64_t steps = source->steps;
-    const int64_t block = blockAlignOf(source);
-    // The steps are reversed where they lie (the source is not read again), in the place of a
-    // buffer of their own.
-    noteSharedArea();
-    if (steps > 0) {
-        switch (block) {
-            case 1:
-                reverseSteps<1>(source->data, steps, block);
-                break;
-            case 2:
-                reverseSteps<2>(source->data, steps, block);
-                break;
-            case 4:
-                reverseSteps<4>(source->data, steps, block);
-                break;
-            default:
-                reverseSteps<0>(source->data, steps, block);
-                break;
-        }
-    }
-    return buildWaveImage(source->format, static_cast<int32_t>(steps), source->data);
+    return planKept(run, 0, run.first->steps, 0, false, plan);
 }
+
+// The source's blocks from the last to the first, each with its steps reversed.
+void flowBackward(Run& run, int, ResultWriter& out) {
+    const PcmSource& source = *run.first;
+    const int64_t block = blockAlignOf(&source);
+    const int64_t perBlock = blockSteps(block);
+    std::vector<uint8_t> buffer(static_cast<size_t>(perBlock * block));
+    for (int64_t end = source.steps; end > 0;) {
+        const int64_t first = std::max<int64_t>(0, end - perBlock);
+        const int64_t steps = end - first;
+        readSteps(source, first, steps, buffer.data());
+        reverseBlock(buffer.data(), steps, block);
+        writeSteps(out, buffer.data(), steps);
+        end = first;
+    }
+}
+
+}  // namespace
+
+const Effect kHeadEffect = {kNeedNothing, 0, startHead, flowKept, nullptr};
+const Effect kCutEffect = {kNeedNothing, 0, startCut, flowKept, nullptr};
+const Effect kInsertSilenceEffect = {kNeedNothing, 0, startInsertSilence, flowKept, nullptr};
+const Effect kBackwardEffect = {kNeedNothing, 0, startBackward, flowBackward, nullptr};

@@ -1,10 +1,8 @@
 // Head, cut, insert silence and backward.
 #pragma once
 
-#include "wave/output.h"
-#include "wave/stats.h"
-
-WaveImage* headStage(PcmSource* source);
-WaveImage* cutStage(PcmSource* source);
-WaveImage* insertSilenceStage(PcmSource* source);
-WaveImage* backwardStage(PcmSource* source);
+struct Effect;
+extern const Effect kHeadEffect;
+extern const Effect kCutEffect;
+extern const Effect kInsertSilenceEffect;
+extern const Effect kBackwardEffect;

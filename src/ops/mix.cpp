@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
+#include "driver/operations.h"
 #include "ops/overflow.h"
 
 namespace {
@@ -51,14 +53,19 @@ Placement placeSecondSource(const CompareResult& comparison, const char* tag, in
     return p;
 }
 
-void mixPass16(uint8_t* buffer, int64_t bufferBlockAlign, const PcmSource* second, int sign, int32_t start2) {
-    const int channels = second->format.channels;
-    const int64_t sourceBlockAlign = second->format.blockAlign;
-    const int64_t steps = second->steps;
-    OverflowCounter counter = overflowCounter("MIX16", "MIX16");
-    uint8_t* out = buffer + start2 * bufferBlockAlign;
-    const uint8_t* in = second->data;
-    if (bufferBlockAlign == channels * 2 && sourceBlockAlign == channels * 2) {
+Overlap overlapOf(int64_t start, int64_t sourceSteps, int64_t from, int64_t count) {
+    const int64_t lo = std::max(from, start);
+    const int64_t hi = std::min(from + count, start + sourceSteps);
+    if (lo >= hi) return Overlap{0, 0, 0};
+    return Overlap{lo - from, lo - start, hi - lo};
+}
+
+namespace {
+
+// Adds sign * source 2's samples to a 16-bit result block, clamping and counting overflows.
+void mixBlock16(uint8_t* out, int64_t outBlockAlign, const uint8_t* in, int64_t inBlockAlign, int64_t steps,
+                int channels, int sign, OverflowCounter& counter) {
+    if (outBlockAlign == channels * 2 && inBlockAlign == channels * 2) {
         // Steps without padding on either side: one run of samples, in vectorisable blocks.
         constexpr int64_t kBlock = 4096;
         const int64_t total = steps * channels;
@@ -75,7 +82,6 @@ void mixPass16(uint8_t* buffer, int64_t bufferBlockAlign, const PcmSource* secon
             memcpy(out + at * 2, mixed, static_cast<size_t>(count) * 2);
             addOverflows(counter, overflows);
         }
-        reportOverflow(counter);
         return;
     }
     // Steps are blockAlign bytes apart in both buffers; within a step the channels' samples
@@ -86,45 +92,79 @@ void mixPass16(uint8_t* buffer, int64_t bufferBlockAlign, const PcmSource* secon
             const int32_t d = readInt16(o) + sign * readInt16(in + 2 * c);
             writeInt16(o, clampSample16(d, counter));
         }
-        out += bufferBlockAlign;
-        in += sourceBlockAlign;
+        out += outBlockAlign;
+        in += inBlockAlign;
     }
-    reportOverflow(counter);
 }
 
-WaveImage* mixStage(PcmSource* first, PcmSource* second, int code) {
+struct MixState {
+    Placement placement;
+    int sign;
+};
+
+Started startMix(Run& run, int index, ResultPlan& plan) {
+    if (index > 0) return Started::kDone;
+    PcmSource* first = run.first;
+    PcmSource* second = run.second;
+    const int code = run.effect->variant;
     const CompareResult* comparison = compareSources(first, second);
     if (comparison == nullptr) logInternal("E [MIX] ERROR in compare or statistics.");
-    if (comparison->formatMatch == 0 || comparison->thresholdOk == 0) return nullptr;
+    if (comparison->formatMatch == 0 || comparison->thresholdOk == 0) return Started::kNoResult;
 
     logLine(kLevelInfo, "- [MIX] Start MIX. ===========================================");
-    const int sign = code == kCodeSubtract ? -1 : 1;
+    MixState& state = startState<MixState>(run);
+    state.sign = code == kCodeSubtract ? -1 : 1;
     if (code == kCodeSubtract) logLine(kLevelInfo, "- [MIX] run SUBTRACT mode.");
 
     const int64_t blockAlign = first->format.blockAlign;
-    const Placement p = placeSecondSource(*comparison, "MIX", blockAlign);
-
-    uint8_t* buffer = first->data;
-    // When source 1 spans the whole mix, source 2 is mixed into it where it lies.
-    if (p.start1 == 0 && p.total == first->steps) {
-        noteSharedArea();
-    } else {
-        buffer = allocateSilence(p.total, blockAlign);
-        memcpy(buffer + p.start1 * blockAlign, first->data, static_cast<size_t>(first->steps * blockAlign));
-    }
+    state.placement = placeSecondSource(*comparison, "MIX", blockAlign);
+    // The mix buffer: source 1 itself when it spans the whole mix, a new one otherwise.
+    countArea();
 
     switch (second->format.bitsPerSample) {
     case 16:
-        mixPass16(buffer, blockAlign, second, sign, p.start2);
         break;
     case 8:
         logFatal("E [MIX] ERROR in MIX, not ready bit-rate(8).");
     default:
         logFatal("E [MIX] ERROR in MIX, unknown bit-rate.");
     }
-
-    WaveImage* image = buildWaveImage(first->format, p.total, buffer);
-    if (image == nullptr) return nullptr;
-    logLine(kLevelInfo, "- [MIX] End MIX ==============================================");
-    return image;
+    plan.format = first->format;
+    plan.steps = state.placement.total;
+    return Started::kResult;
 }
+
+// Each block of the result: silence, source 1 where it lies, then source 2 added in.
+void flowMix(Run& run, int, ResultWriter& out) {
+    const MixState& state = stateOf<MixState>(run);
+    const Placement& p = state.placement;
+    const PcmSource& first = *run.first;
+    const PcmSource& second = *run.second;
+    const int64_t outAlign = first.format.blockAlign;
+    const int64_t inAlign = second.format.blockAlign;
+    const int64_t perBlock = blockSteps(std::max(outAlign, inAlign));
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * outAlign));
+    std::vector<uint8_t> added(static_cast<size_t>(perBlock * inAlign));
+    OverflowCounter counter = overflowCounter("MIX16", "MIX16");
+    for (int64_t from = 0; from < p.total; from += perBlock) {
+        const int64_t steps = std::min<int64_t>(perBlock, p.total - from);
+        const Overlap one = overlapOf(p.start1, first.steps, from, steps);
+        const Overlap two = overlapOf(p.start2, second.steps, from, steps);
+        if (one.steps < steps) memset(block.data(), settings.silenceFill, static_cast<size_t>(steps * outAlign));
+        if (one.steps > 0) readSteps(first, one.first, one.steps, block.data() + one.at * outAlign);
+        if (two.steps > 0) {
+            readSteps(second, two.first, two.steps, added.data());
+            mixBlock16(block.data() + two.at * outAlign, outAlign, added.data(), inAlign, two.steps,
+                       second.format.channels, state.sign, counter);
+        }
+        writeSteps(out, block.data(), steps);
+    }
+    reportOverflow(counter);
+}
+
+void stopMix(Run&, int) { logLine(kLevelInfo, "- [MIX] End MIX =============================================="); }
+
+}  // namespace
+
+const Effect kMixEffect = {kNeedSound, 2, startMix, flowMix, stopMix};
+const Effect kSubtractEffect = {kNeedSound, kCodeSubtract, startMix, flowMix, stopMix};

@@ -4,11 +4,11 @@
 #include <cstdint>
 
 #include "wave/compare.h"
-#include "wave/output.h"
 #include "wave/stats.h"
 
-// code 2 mixes, 3 subtracts. Returns the result, or null when the sources are unfit.
-WaveImage* mixStage(PcmSource* first, PcmSource* second, int code);
+struct Effect;
+extern const Effect kMixEffect;
+extern const Effect kSubtractEffect;
 
 // Where the two sources lie on the result's time line, in steps from the result's first step
 // (ends exclusive). The result starts at 0 and ends at `total`.
@@ -24,6 +24,12 @@ struct Placement {
 // `resultBlockAlign` bytes cannot be held.
 Placement placeSecondSource(const CompareResult& comparison, const char* tag, int64_t resultBlockAlign);
 
-// Adds sign * source 2 into a 16-bit result buffer whose steps are `bufferBlockAlign` bytes
-// apart, from step `start2` on, clamping and counting overflows.
-void mixPass16(uint8_t* buffer, int64_t bufferBlockAlign, const PcmSource* second, int sign, int32_t start2);
+// The part of a source placed at result step `start` that falls in the result's steps
+// [from, from + count): `at` result steps into that range, `first` steps into the source, `steps`
+// long (0 when none does).
+struct Overlap {
+    int64_t at;
+    int64_t first;
+    int64_t steps;
+};
+Overlap overlapOf(int64_t start, int64_t sourceSteps, int64_t from, int64_t count);

@@ -1,10 +1,12 @@
 #include "ops/mono.h"
 
 #include <cstring>
+#include <vector>
 
 #include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
+#include "driver/operations.h"
 #include "ops/overflow.h"
 
 namespace {
@@ -38,19 +40,18 @@ void copyChannel(uint8_t* result, const uint8_t* from, int64_t steps, int64_t st
 }
 
 // left + sign x right for 16-bit samples. The sum is not halved, so loud material clamps.
-void combine16(uint8_t* result, const uint8_t* from, int64_t steps, int64_t stride, int sign) {
-    OverflowCounter counter = overflowCounter("MONOC", "MONOC");
+void combine16(uint8_t* result, const uint8_t* from, int64_t steps, int64_t stride, int sign,
+               OverflowCounter& counter) {
     for (int64_t i = 0; i < steps; ++i, result += 2, from += stride) {
         const int64_t d =
             static_cast<int64_t>(readInt16(from)) + sign * static_cast<int64_t>(readInt16(from + 2));
         writeInt16(result, clampSample16(d, counter));
     }
-    reportOverflow(counter);
 }
 
 // The same for 8-bit samples, worked on as byte - 128 and clamped to the signed 8-bit range.
-void combine8(uint8_t* result, const uint8_t* from, int64_t steps, int64_t stride, int sign) {
-    OverflowCounter counter = overflowCounter("MONOC", "MONOC");
+void combine8(uint8_t* result, const uint8_t* from, int64_t steps, int64_t stride, int sign,
+              OverflowCounter& counter) {
     for (int64_t i = 0; i < steps; ++i, ++result, from += stride) {
         int32_t d = (from[0] - 128) + sign * (from[1] - 128);
         if (d > 127 || d < -128) {
@@ -59,63 +60,9 @@ void combine8(uint8_t* result, const uint8_t* from, int64_t steps, int64_t strid
         }
         *result = static_cast<uint8_t>(d + 128);
     }
-    reportOverflow(counter);
-}
-
-// Points the output name at `name` (a string that fits the name buffer).
-void setDestName(const char* name) {
-    memcpy(settings.destNameBuffer, name, strlen(name) + 1);
-    settings.destName = settings.destNameBuffer;
 }
 
 }  // namespace
-
-int monoPass(const FormatInfo& format, uint8_t* result, const PcmSource* source, int measure) {
-    const int64_t steps = source->steps;
-    const int64_t stride = source->format.blockAlign;
-    const int width = format.bitsPerSample / 8;
-    const uint8_t* left = source->data;
-    const uint8_t* right = source->data + width;
-    const int sign = measure == kSum ? 1 : -1;
-    switch (measure) {
-        case kLeft:
-        case kRight:
-            if (width == 2) {
-                copyChannel<2>(result, measure == kLeft ? left : right, steps, stride);
-            } else {
-                copyChannel<1>(result, measure == kLeft ? left : right, steps, stride);
-            }
-            break;
-        case kSum:
-        case kDifference:
-            if (width == 2) {
-                combine16(result, left, steps, stride, sign);
-            } else {
-                combine8(result, left, steps, stride, sign);
-            }
-            break;
-        default:
-            return -1;
-    }
-    return 0;
-}
-
-WaveImage* monoStage(PcmSource* source, int measure) {
-    if (source->format.channels < 2) logFatal("E [MONO] too few channel.");
-    const char* description = measureDescription(measure);
-    if (description == nullptr) logFatal("E [MONO] unknown measure.");
-    logLine(kLevelInfo, "- [MONO] %s.", description);
-
-    FormatInfo format = source->format;
-    const int16_t width = static_cast<int16_t>(format.bitsPerSample / 8);
-    format.channels = 1;
-    format.blockAlign = width;
-    format.byteRate = static_cast<int32_t>(static_cast<int64_t>(width) * format.sampleRate);
-    const int64_t steps = source->steps;
-    uint8_t* result = allocateResult(steps, width);
-    if (monoPass(format, result, source, measure) != 0) return nullptr;
-    return buildWaveImage(format, static_cast<int32_t>(steps), result);
-}
 
 bool splitName(const char* name, const char* tag, char* out) {
     const size_t length = strlen(name);
@@ -131,22 +78,105 @@ bool splitName(const char* name, const char* tag, char* out) {
     return true;
 }
 
-WaveImage* splitStage(PcmSource* source) {
-    // Both names come from the output name as given, before the left file's writer may change
-    // its extension.
-    char leftName[kNameBufferSize];
-    char rightName[kNameBufferSize];
-    const bool named = settings.destName != nullptr;
-    if (named && (!splitName(settings.destName, "_Lch", leftName) ||
-                  !splitName(settings.destName, "_Rch", rightName))) {
+namespace {
+
+struct MonoState {
+    OverflowCounter counter;
+    // The split's two output names, worked out from the destination as given before the left
+    // file's writer may change its extension.
+    char names[2][kNameBufferSize];
+};
+
+// The mono result: one sample of the source's width per step.
+Started planMono(Run& run, int measure, ResultPlan& plan) {
+    const PcmSource* source = run.first;
+    if (source->format.channels < 2) logFatal("E [MONO] too few channel.");
+    const char* description = measureDescription(measure);
+    if (description == nullptr) logFatal("E [MONO] unknown measure.");
+    logLine(kLevelInfo, "- [MONO] %s.", description);
+
+    FormatInfo format = source->format;
+    const int16_t width = static_cast<int16_t>(format.bitsPerSample / 8);
+    format.channels = 1;
+    format.blockAlign = width;
+    format.byteRate = static_cast<int32_t>(static_cast<int64_t>(width) * format.sampleRate);
+    plan.format = format;
+    plan.steps = source->steps;
+    // The result's own buffer, besides its image.
+    countArea();
+    MonoState& state = stateOf<MonoState>(run);
+    state.counter = overflowCounter("MONOC", "MONOC");
+    return Started::kResult;
+}
+
+Started startMono(Run& run, int index, ResultPlan& plan) {
+    if (index > 0) return Started::kDone;
+    startState<MonoState>(run);
+    return planMono(run, run.effect->variant, plan);
+}
+
+// Derives every step of the mono result by `measure`, block by block.
+void flowMeasure(Run& run, int measure, ResultWriter& out) {
+    const PcmSource& source = *run.first;
+    const int64_t stride = source.format.blockAlign;
+    const int width = source.format.bitsPerSample / 8;
+    const int64_t perBlock = blockSteps(stride);
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * stride));
+    std::vector<uint8_t> result(static_cast<size_t>(perBlock * width));
+    OverflowCounter& counter = stateOf<MonoState>(run).counter;
+    const int sign = measure == kSum ? 1 : -1;
+    forEachBlock(source, 0, source.steps, block.data(), perBlock, [&](const uint8_t* data, int64_t, int64_t steps) {
+        const uint8_t* left = data;
+        const uint8_t* right = data + width;
+        switch (measure) {
+        case kLeft:
+        case kRight:
+            if (width == 2) {
+                copyChannel<2>(result.data(), measure == kLeft ? left : right, steps, stride);
+            } else {
+                copyChannel<1>(result.data(), measure == kLeft ? left : right, steps, stride);
+            }
+            break;
+        default:
+            if (width == 2) {
+                combine16(result.data(), left, steps, stride, sign, counter);
+            } else {
+                combine8(result.data(), left, steps, stride, sign, counter);
+            }
+            break;
+        }
+        writeSteps(out, result.data(), steps);
+    });
+    reportOverflow(counter);
+}
+
+void flowMono(Run& run, int, ResultWriter& out) { flowMeasure(run, run.effect->variant, out); }
+
+// Points the output name at `name` (a string that fits the name buffer).
+void setDestName(const char* name) {
+    memcpy(settings.destNameBuffer, name, strlen(name) + 1);
+    settings.destName = settings.destNameBuffer;
+}
+
+Started startSplit(Run& run, int index, ResultPlan& plan) {
+    if (index > 1) return Started::kDone;
+    MonoState& state = index == 0 ? startState<MonoState>(run) : stateOf<MonoState>(run);
+    if (index == 0 && (!splitName(settings.destName, "_Lch", state.names[0]) ||
+                       !splitName(settings.destName, "_Rch", state.names[1]))) {
         logFatal("E [QOR] too long filename. [%s]", settings.destName);
     }
-
-    if (named) setDestName(leftName);
-    WaveImage* left = monoStage(source, kLeft);
-    if (left == nullptr) return nullptr;
-    if (named) writeResult(left);
-
-    if (named) setDestName(rightName);
-    return monoStage(source, kRight);
+    // Each result is written under its own name: the destination is rewritten for each.
+    setDestName(state.names[index]);
+    state.counter = overflowCounter("MONOC", "MONOC");
+    return planMono(run, index == 0 ? kLeft : kRight, plan);
 }
+
+void flowSplit(Run& run, int index, ResultWriter& out) { flowMeasure(run, index == 0 ? kLeft : kRight, out); }
+
+}  // namespace
+
+const Effect kLeftMonoEffect = {kNeedNothing, kLeft, startMono, flowMono, nullptr};
+const Effect kRightMonoEffect = {kNeedNothing, kRight, startMono, flowMono, nullptr};
+const Effect kSumMonoEffect = {kNeedNothing, kSum, startMono, flowMono, nullptr};
+const Effect kDifferenceMonoEffect = {kNeedNothing, kDifference, startMono, flowMono, nullptr};
+const Effect kSplitEffect = {kNeedNothing, 0, startSplit, flowSplit, nullptr};

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "wave/format.h"
+#include "wave/output.h"
+#include "wave/stats.h"
 
 struct OverflowCounter {
     int32_t count;
@@ -57,43 +60,30 @@ struct SampleLayout {
     int64_t stride;
 };
 
-// Applies `compute` (a sample value to its new value, clamped, adding 1 to its second argument
-// when it overflowed) to every sample in storage order. A new value depends on the old one
-// alone, so the 65536 possible values are worked out once and the samples looked up: the cost
-// per sample is then the same whatever the arithmetic, and the results are the same to the bit.
+// Every 16-bit value's new value and whether it overflowed, for passes where a new value
+// depends on the old one alone: worked out once, then the samples are looked up, so the cost per
+// sample is the same whatever the arithmetic, and the results are the same to the bit.
+struct SampleMap {
+    int16_t mapped[65536];
+    uint8_t overflowed[65536];
+};
+
+// `compute` takes a sample value to its new value, clamped, adding 1 to its second argument
+// when it overflowed.
 template <typename Compute>
-inline void rewriteSamples(const SampleLayout& layout, OverflowCounter& counter, Compute compute) {
-    static int16_t mapped[65536];
-    static uint8_t overflowed[65536];
+std::unique_ptr<SampleMap> buildSampleMap(Compute compute) {
+    auto map = std::make_unique<SampleMap>();
     for (int32_t value = -32768; value <= 32767; value++) {
         int32_t overflows = 0;
-        mapped[value + 32768] = static_cast<int16_t>(compute(value, overflows));
-        overflowed[value + 32768] = static_cast<uint8_t>(overflows);
+        map->mapped[value + 32768] = static_cast<int16_t>(compute(value, overflows));
+        map->overflowed[value + 32768] = static_cast<uint8_t>(overflows);
     }
-    constexpr int64_t kBlock = 4096;
-    if (layout.stride == layout.channels * 2) {
-        // Steps without padding are one run of samples, counted block by block.
-        const int64_t total = layout.steps * layout.channels;
-        for (int64_t at = 0; at < total; at += kBlock) {
-            const int64_t count = std::min(kBlock, total - at);
-            uint8_t* p = layout.data + at * 2;
-            int32_t overflows = 0;
-            for (int64_t i = 0; i < count; i++, p += 2) {
-                const int32_t index = readInt16(p) + 32768;
-                writeInt16(p, mapped[index]);
-                overflows += overflowed[index];
-            }
-            addOverflows(counter, overflows);
-        }
-        return;
-    }
-    uint8_t* step = layout.data;
-    for (int64_t s = 0; s < layout.steps; ++s, step += layout.stride) {
-        uint8_t* p = step;
-        for (int64_t c = 0; c < layout.channels; ++c, p += 2) {
-            const int32_t index = readInt16(p) + 32768;
-            writeInt16(p, mapped[index]);
-            addOverflows(counter, overflowed[index]);
-        }
-    }
+    return map;
 }
+
+// Rewrites every sample of the layout through the map, in storage order, counting overflows.
+void applySampleMap(const SampleMap& map, const SampleLayout& layout, OverflowCounter& counter);
+
+// Reads every step of the source, rewrites its samples through the map and writes them to the
+// result, block by block.
+void streamMapped(const PcmSource& source, ResultWriter& out, const SampleMap& map, OverflowCounter& counter);

@@ -3,6 +3,7 @@
 #include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
+#include "driver/operations.h"
 
 namespace {
 
@@ -75,3 +76,14 @@ CompareResult* compareSources(PcmSource* first, PcmSource* second) {
     }
     return result;
 }
+
+namespace {
+
+Started startCompare(Run& run, int, ResultPlan&) {
+    compareSources(run.first, run.second);
+    return Started::kDone;
+}
+
+}  // namespace
+
+const Effect kCompareEffect = {kNeedSound, 0, startCompare, nullptr, nullptr};

@@ -14,3 +14,7 @@ struct CompareResult {
 };
 
 CompareResult* compareSources(PcmSource* first, PcmSource* second);
+
+struct Effect;
+// compare: the comparison of two sources, written nowhere.
+extern const Effect kCompareEffect;

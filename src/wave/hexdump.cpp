@@ -15,23 +15,29 @@ void appendHex(std::string& out, uint8_t byte) {
 
 }  // namespace
 
-int hexDump(const uint8_t* start, int64_t length, int bytesPerSample, int channels, const char* caption,
-            int64_t fileOffset) {
-    if (length < 1) return -1;
-    std::string out;
+HexDumpCursor hexDumpBegin(int bytesPerSample, int channels, const char* caption, int64_t totalLength) {
+    HexDumpCursor cursor{bytesPerSample, channels, 0, totalLength >= 1};
+    if (!cursor.printing) return cursor;
+    std::string out = kRule;
     char field[64];
-    out += kRule;
     snprintf(field, sizeof field, " %-8.8s  ", caption);
     out += field;
     for (int c = 1; c <= channels; c++) {
         out += bytesPerSample == 2 ? "LitE BigE    Decimal" : "Bin Dec";
         out += c < channels ? "   :  " : "\n";
     }
+    fwrite(out.data(), 1, out.size(), stderr);
+    return cursor;
+}
 
-    int column = 0;
+void hexDumpRows(HexDumpCursor& cursor, const uint8_t* start, int64_t length, int64_t fileOffset) {
+    if (!cursor.printing) return;
+    const int bytesPerSample = cursor.bytesPerSample;
+    std::string out;
+    char field[64];
     for (int64_t pos = 0; pos + bytesPerSample <= length; pos += bytesPerSample) {
         const uint8_t* sample = start + pos;
-        if (column == 0) {
+        if (cursor.column == 0) {
             snprintf(field, sizeof field, " %08X  ", static_cast<unsigned>(fileOffset + pos));
             out += field;
         }
@@ -52,9 +58,9 @@ int hexDump(const uint8_t* start, int64_t length, int bytesPerSample, int channe
         char sign = value < 0 ? '-' : ' ';
         snprintf(field, sizeof field, bytesPerSample == 2 ? " %10d%c" : "  %3d%c", magnitude, sign);
         out += field;
-        if (++column == channels) {
+        if (++cursor.column == cursor.channels) {
             out += '\n';
-            column = 0;
+            cursor.column = 0;
         } else {
             out += "  :  ";
         }
@@ -63,8 +69,20 @@ int hexDump(const uint8_t* start, int64_t length, int bytesPerSample, int channe
             out.clear();
         }
     }
-    out += kRule;
     fwrite(out.data(), 1, out.size(), stderr);
+}
+
+void hexDumpEnd(HexDumpCursor& cursor) {
+    if (!cursor.printing) return;
+    fwrite(kRule, 1, sizeof kRule - 1, stderr);
     fflush(stderr);
+}
+
+int hexDump(const uint8_t* start, int64_t length, int bytesPerSample, int channels, const char* caption,
+            int64_t fileOffset) {
+    if (length < 1) return -1;
+    HexDumpCursor cursor = hexDumpBegin(bytesPerSample, channels, caption, length);
+    hexDumpRows(cursor, start, length, fileOffset);
+    hexDumpEnd(cursor);
     return 0;
 }

@@ -7,28 +7,57 @@
 #include <cstring>
 #include <vector>
 
-#include "bitmap/waveform.h"
 #include "driver/buffers.h"
 #include "driver/command_line.h"
-#include "driver/files.h"
 #include "driver/log.h"
 
 namespace {
 
-// Sample buffers with free room for a header in front of them; each room is used once.
-std::vector<const uint8_t*> headerRooms;
-
-bool takeHeaderRoom(const uint8_t* samples) {
-    auto found = std::find(headerRooms.begin(), headerRooms.end(), samples);
-    if (found == headerRooms.end()) return false;
-    headerRooms.erase(found);
-    return true;
-}
+constexpr int kOutputRiff = 1;
+constexpr int kOutputNaked = 2;
 
 void reportWritten(const char* name, int64_t length) {
     settings.filesWritten++;
     logLine(kLevelInfo, "- [OUTPUT2] Filename   : %s", name);
     logLine(kLevelInfo, "- [OUTPUT2] Size       : %d Bytes", static_cast<int32_t>(length));
+}
+
+// The naked file's name: a destination ending in ".WAV" (any case) gets the extension of its
+// sample format, and with it the sign switch for signed 8-bit output. The extension is put into
+// destName itself, where it stays for the rest of the run.
+void nakedName(ResultWriter& result) {
+    char* name = settings.destName;
+    const size_t nameLength = strlen(name);
+    if (nameLength >= 4 && strcasecmp(name + nameLength - 4, ".WAV") == 0) {
+        char* extension = name + nameLength - 4;
+        const int bits = result.format.bitsPerSample;
+        if (bits == 8 && settings.signed8Output) {
+            strcpy(extension, ".PC8");
+            result.switchSign = true;
+        } else if (bits == 8) {
+            strcpy(extension, ".PPI");
+        } else if (bits == 16) {
+            strcpy(extension, ".PHL");
+        } else {
+            *extension = '\0';
+        }
+    }
+    result.name = name;
+}
+
+// Writes bytes to the file, switched to signed 8-bit when asked.
+void emit(ResultWriter& result, const uint8_t* bytes, int64_t count) {
+    if (!result.switchSign) {
+        writeOutput(result.file, bytes, count);
+        return;
+    }
+    uint8_t staged[65536];
+    for (int64_t at = 0; at < count; at += static_cast<int64_t>(sizeof staged)) {
+        const int64_t n = std::min<int64_t>(sizeof staged, count - at);
+        memcpy(staged, bytes + at, static_cast<size_t>(n));
+        switchSignQuietly(staged, n);
+        writeOutput(result.file, staged, n);
+    }
 }
 
 }  // namespace
@@ -38,94 +67,87 @@ bool resultFits(int64_t steps, int64_t blockAlign) {
     return steps * blockAlign <= static_cast<int64_t>(INT32_MAX) - kWaveHeaderSize;
 }
 
-uint8_t* allocateResult(int64_t steps, int64_t blockAlign) {
-    auto* buffer = static_cast<uint8_t*>(apmalloc(static_cast<size_t>(steps * blockAlign + kWaveHeaderSize)));
-    offerHeaderRoom(buffer + kWaveHeaderSize);
-    return buffer + kWaveHeaderSize;
-}
-
-void fillSilence(uint8_t* at, int64_t steps, int64_t blockAlign) {
-    memset(at, settings.silenceFill, static_cast<size_t>(steps * blockAlign));
-}
-
-uint8_t* allocateSilence(int64_t steps, int64_t blockAlign) {
-    uint8_t* buffer = allocateResult(steps, blockAlign);
-    fillSilence(buffer, steps, blockAlign);
-    return buffer;
-}
-
-void offerHeaderRoom(uint8_t* samples) { headerRooms.push_back(samples); }
-
-WaveImage* buildWaveImage(const FormatInfo& format, int32_t steps, const uint8_t* samples) {
-    if (!resultFits(steps, format.blockAlign)) return nullptr;
+void buildWaveImage(const FormatInfo& format, int32_t steps, uint8_t* header) {
     const int64_t dataSize = static_cast<int64_t>(format.blockAlign) * steps;
-    WaveImage* image;
-    if (takeHeaderRoom(samples)) {
-        image = const_cast<uint8_t*>(samples) - kWaveHeaderSize;
-        noteSharedArea();
+    memcpy(header, "RIFF", 4);
+    writeInt32(header + 4, static_cast<int32_t>(dataSize + 36));
+    memcpy(header + 8, "WAVEfmt ", 8);
+    writeInt32(header + 16, 16);
+    writeInt16(header + 20, 1);
+    writeInt16(header + 22, format.channels);
+    writeInt32(header + 24, format.sampleRate);
+    writeInt32(header + 28, format.byteRate);
+    writeInt16(header + 32, format.blockAlign);
+    writeInt16(header + 34, format.bitsPerSample);
+    memcpy(header + 36, "data", 4);
+    writeInt32(header + 40, static_cast<int32_t>(dataSize));
+}
+
+void beginResult(ResultWriter& result, const FormatInfo& format, int64_t steps) {
+    // The result's image: an area of the run, whether or not it is ever held whole.
+    countArea();
+    result.format = format;
+    result.steps = steps;
+    result.written = 0;
+    result.mode = settings.outputMode;
+    if (settings.bitmapEnabled) result.picture = startPicture(settings.destName, format, steps);
+    if (result.mode == kOutputNaked) {
+        nakedName(result);
     } else {
-        image = static_cast<WaveImage*>(apmalloc(static_cast<size_t>(dataSize + kWaveHeaderSize)));
-        if (dataSize > 0) memcpy(image + kWaveHeaderSize, samples, static_cast<size_t>(dataSize));
+        result.name = settings.destName;
     }
-    memcpy(image, "RIFF", 4);
-    writeInt32(image + 4, static_cast<int32_t>(dataSize + 36));
-    memcpy(image + 8, "WAVEfmt ", 8);
-    writeInt32(image + 16, 16);
-    writeInt16(image + 20, 1);
-    writeInt16(image + 22, format.channels);
-    writeInt32(image + 24, format.sampleRate);
-    writeInt32(image + 28, format.byteRate);
-    writeInt16(image + 32, format.blockAlign);
-    writeInt16(image + 34, format.bitsPerSample);
-    memcpy(image + 36, "data", 4);
-    writeInt32(image + 40, static_cast<int32_t>(dataSize));
-    if (settings.bitmapEnabled && settings.destName != nullptr) {
-        waveBitmap(settings.destName, readFormatInfo(image + 12), image + kWaveHeaderSize, dataSize);
+    if (result.mode != kOutputRiff && result.mode != kOutputNaked) return;
+    // A destination that cannot be written is reported once the result is complete, where a
+    // write failure is reported too.
+    openOutput(result.file, result.name.c_str());
+    if (result.mode == kOutputRiff) {
+        uint8_t header[kWaveHeaderSize];
+        buildWaveImage(format, static_cast<int32_t>(steps), header);
+        writeOutput(result.file, header, kWaveHeaderSize);
     }
-    return image;
+}
+
+void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps) {
+    if (steps <= 0) return;
+    result.written += steps;
+    if (result.written > result.steps) logInternal("E [OUTPUT] result longer than planned.");
+    if (result.picture) feedPicture(*result.picture, samples, steps);
+    emit(result, samples, steps * result.format.blockAlign);
+}
+
+void writeSilence(ResultWriter& result, int64_t steps) {
+    std::vector<uint8_t> silence(static_cast<size_t>(std::min<int64_t>(steps, 65536) * result.format.blockAlign),
+                                 static_cast<uint8_t>(settings.silenceFill));
+    for (int64_t done = 0; done < steps;) {
+        const int64_t n = std::min<int64_t>(65536, steps - done);
+        writeSteps(result, silence.data(), n);
+        done += n;
+    }
+}
+
+void drawResultPicture(ResultWriter& result) {
+    if (result.picture) finishPicture(*result.picture);
+}
+
+int writeResult(ResultWriter& result) {
+    if (result.written != result.steps) logInternal("E [OUTPUT] result shorter than planned.");
+    const int64_t dataSize = result.steps * result.format.blockAlign;
+    if (result.mode == kOutputRiff) {
+        if (commitOutput(result.file) != 0) logFatal("E [OUTPUT] cannot output [%s]", result.name.c_str());
+        reportWritten(result.name.c_str(), dataSize + kWaveHeaderSize);
+    } else if (result.mode == kOutputNaked) {
+        if (result.switchSign) logLine(kLevelInfo, "- [SWITCH-SIGN] switched sign.");
+        if (commitOutput(result.file) != 0) logFatal("E [OUTPUT2] cannot output [%s]", result.name.c_str());
+        reportWritten(result.name.c_str(), dataSize);
+    }
+    return 0;
+}
+
+void switchSignQuietly(uint8_t* bytes, int64_t length) {
+    for (int64_t i = 0; i < length; i++) bytes[i] = static_cast<uint8_t>(bytes[i] + 128);
 }
 
 void switchSign8(uint8_t* bytes, int64_t length) {
-    for (int64_t i = 0; i < length; i++) bytes[i] = static_cast<uint8_t>(bytes[i] + 128);
+    switchSignQuietly(bytes, length);
     logLine(kLevelInfo, "- [SWITCH-SIGN] switched sign.");
-}
-
-int writeRiffFile(WaveImage* image) {
-    const int64_t length = static_cast<int64_t>(static_cast<uint32_t>(readInt32(image + 4))) + 8;
-    if (writeFileWhole(settings.destName, image, kWaveHeaderSize, image + kWaveHeaderSize, length - kWaveHeaderSize) != 0) logFatal("E [OUTPUT] cannot output [%s]", settings.destName);
-    reportWritten(settings.destName, length);
-    return 0;
-}
-
-int writeNakedPcm(WaveImage* image) {
-    const int64_t size = static_cast<uint32_t>(readInt32(image + 40));
-    uint8_t* data = image + kWaveHeaderSize;
-    char* name = settings.destName;
-    const size_t nameLength = strlen(name);
-    if (nameLength >= 4 && strcasecmp(name + nameLength - 4, ".WAV") == 0) {
-        char* extension = name + nameLength - 4;
-        const int bits = readInt16(image + 34);
-        if (bits == 8 && settings.signed8Output) {
-            strcpy(extension, ".PC8");
-            switchSign8(data, size);
-        } else if (bits == 8) {
-            strcpy(extension, ".PPI");
-        } else if (bits == 16) {
-            strcpy(extension, ".PHL");
-        } else {
-            *extension = '\0';
-        }
-    }
-    if (writeFileWhole(name, nullptr, 0, data, size) != 0) logFatal("E [OUTPUT2] cannot output [%s]", name);
-    reportWritten(name, size);
-    return 0;
-}
-
-int writeResult(WaveImage* image) {
-    if (settings.outputMode == 1) {
-        writeRiffFile(image);
-    } else if (settings.outputMode == 2) {
-        writeNakedPcm(image);
-    }
-    return 0;
 }

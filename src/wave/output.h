@@ -1,35 +1,49 @@
-// Result images and the two output writers.
+// Results: the canonical header, and the two writers, fed with samples as they are produced.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
+#include "bitmap/waveform.h"
+#include "driver/files.h"
 #include "wave/format.h"
 
-// A complete canonical RIFF/WAVE file in memory: a 44-byte header, then the samples.
-using WaveImage = uint8_t;
 inline constexpr int kWaveHeaderSize = 44;
 
-// True when a result of `steps` steps of `blockAlign` bytes can be held: the step count and
+// True when a result of `steps` steps of `blockAlign` bytes can be written: the step count and
 // the whole file (data + 44 bytes) stay within the signed 32-bit range.
 bool resultFits(int64_t steps, int64_t blockAlign);
 
-// A tracked buffer for the samples of a result, steps * blockAlign bytes with undefined contents.
-// Room for the header is kept in front of it, so the result image is built around the samples
-// without copying them. The caller has checked resultFits.
-uint8_t* allocateResult(int64_t steps, int64_t blockAlign);
-// The same, every byte set to the silence fill byte.
-uint8_t* allocateSilence(int64_t steps, int64_t blockAlign);
-// Sets `steps` steps at `at` to silence (the silence fill byte).
-void fillSilence(uint8_t* at, int64_t steps, int64_t blockAlign);
-// Declares the kWaveHeaderSize bytes before `samples` free for the result header: an operation
-// that rewrites a source in place returns an image built where the source's own header was.
-void offerHeaderRoom(uint8_t* samples);
+// The canonical 44-byte RIFF/WAVE header of a result of `steps` steps in `format`.
+void buildWaveImage(const FormatInfo& format, int32_t steps, uint8_t* header);
 
-// The result image of `steps` steps of `samples`: built in place when header room was kept or
-// offered in front of the samples, otherwise in a new buffer with the samples copied.
-WaveImage* buildWaveImage(const FormatInfo& format, int32_t steps, const uint8_t* samples);
-int writeResult(WaveImage* image);
-int writeRiffFile(WaveImage* image);
-int writeNakedPcm(WaveImage* image);
+// A result being written to destName as its samples are produced: RIFF/WAVE or naked PCM by
+// outputMode, with its picture gathered on the way when pictures are on.
+struct ResultWriter {
+    FormatInfo format;
+    int64_t steps = 0;    // as planned
+    int64_t written = 0;  // steps written so far
+    int mode = 0;         // outputMode when the result was started
+    bool switchSign = false;
+    std::string name;     // the file written: destName, with the naked extension when it gets one
+    OutputFile file;
+    std::unique_ptr<WavePicture> picture;
+};
+
+// Starts the result of `steps` steps in `format` (the caller has checked resultFits).
+void beginResult(ResultWriter& result, const FormatInfo& format, int64_t steps);
+// Appends `steps` steps of samples (format.blockAlign bytes each).
+void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps);
+// Appends `steps` silent steps (every byte the silence fill byte).
+void writeSilence(ResultWriter& result, int64_t steps);
+// Draws and writes the result's picture, when one is gathered, with its report lines.
+void drawResultPicture(ResultWriter& result);
+// Completes the file: puts it in place, counts it and logs it, or ends the run with the
+// writer's error line when it could not be written.
+int writeResult(ResultWriter& result);
+
 // Switches 8-bit samples between unsigned (silence 128) and signed (silence 0), in place.
 void switchSign8(uint8_t* bytes, int64_t length);
+// The same without its log line, for a result switched block by block.
+void switchSignQuietly(uint8_t* bytes, int64_t length);

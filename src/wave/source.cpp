@@ -1,41 +1,80 @@
 #include "wave/source.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "bitmap/waveform.h"
 #include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
-#include "wave/output.h"
 
 namespace {
 
 enum ChunkKind { kChunkUnknown = -1, kChunkFormat = 1, kChunkData = 2, kChunkFact = 3 };
 
-// Read access to a loaded file that cannot leave it: bytes beyond the end read as zero.
-struct ImageCursor {
-    const uint8_t* image;
-    int64_t size;
+// The files the run reads from, closed together at the end of the run.
+std::vector<int> openSources;
 
-    uint8_t byteAt(int64_t at) const { return at >= 0 && at < size ? image[at] : 0; }
+// Reads all of [at, at + count) or fails with the read error line.
+void readExactly(int fd, int64_t at, uint8_t* out, int64_t count) {
+    while (count > 0) {
+        const ssize_t n = pread(fd, out, static_cast<size_t>(count), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) logFatal("E [QOR] File read error.");
+        out += n;
+        at += n;
+        count -= n;
+    }
+}
+
+// Read access to a source file that cannot leave it: bytes beyond the end read as zero. The
+// head of the file, where the chunk headers usually lie, is read once and kept.
+struct FileCursor {
+    int fd;
+    int64_t size;
+    uint8_t head[4096];
+    int64_t headBytes;
+
+    FileCursor(int file, int64_t fileSize) : fd(file), size(fileSize) {
+        headBytes = size < static_cast<int64_t>(sizeof head) ? size : static_cast<int64_t>(sizeof head);
+        readExactly(fd, 0, head, headBytes);
+    }
+    // Copies the bytes of [at, at + count) that lie in the file; the rest reads as zero.
+    void copy(int64_t at, uint8_t* out, int64_t count) const {
+        memset(out, 0, static_cast<size_t>(count));
+        const int64_t from = at < 0 ? 0 : at;
+        const int64_t to = at + count < size ? at + count : size;
+        if (from >= to) return;
+        if (to <= headBytes) {
+            memcpy(out + (from - at), head + from, static_cast<size_t>(to - from));
+        } else {
+            readExactly(fd, from, out + (from - at), to - from);
+        }
+    }
+    uint8_t byteAt(int64_t at) const {
+        uint8_t b;
+        copy(at, &b, 1);
+        return b;
+    }
     int32_t int32At(int64_t at) const {
-        uint8_t b[4] = {byteAt(at), byteAt(at + 1), byteAt(at + 2), byteAt(at + 3)};
+        uint8_t b[4];
+        copy(at, b, 4);
         return readInt32(b);
     }
     bool textAt(int64_t at, const char* text) const {
-        for (int i = 0; i < 4; i++) {
-            if (byteAt(at + i) != static_cast<uint8_t>(text[i])) return false;
-        }
-        return true;
+        uint8_t b[4];
+        copy(at, b, 4);
+        return memcmp(b, text, 4) == 0;
     }
 };
 
-// A chunk body copied into a fixed-size buffer: bytes the body does not hold read as zero.
-void copyBody(const ImageCursor& file, int64_t bodyAt, int64_t bodySize, uint8_t* out, int64_t count) {
-    for (int64_t i = 0; i < count; i++) out[i] = i < bodySize ? file.byteAt(bodyAt + i) : 0;
-}
-
-int chunkKind(const ImageCursor& file, int64_t at) {
+int chunkKind(const FileCursor& file, int64_t at) {
     if (file.textAt(at, "fmt ")) return kChunkFormat;
     if (file.textAt(at, "data")) return kChunkData;
     if (file.textAt(at, "fact")) return kChunkFact;
@@ -71,9 +110,10 @@ int32_t dataLength(int64_t dataBytes, const FormatInfo& format) {
     return steps;
 }
 
-int32_t factLength(const ImageCursor& file, int64_t bodyAt, int64_t bodySize) {
+int32_t factLength(const FileCursor& file, int64_t bodyAt, int64_t bodySize) {
     uint8_t field[4];
-    copyBody(file, bodyAt, bodySize, field, 4);
+    file.copy(bodyAt, field, bodySize < 4 ? bodySize : 4);
+    if (bodySize < 4) memset(field + bodySize, 0, static_cast<size_t>(4 - bodySize));
     const int32_t length = readInt32(field);
     logLine(kLevelInfo, "  [FACTOR] Length  : %d", length);
     return length;
@@ -89,27 +129,46 @@ void checkDataFormat(const FormatInfo& format, bool haveFormat) {
     }
 }
 
+// Opens a source for reading and returns its descriptor and size; the file is counted as the
+// run's area for it, as if it were held whole.
+int openSource(const char* name, int64_t& size) {
+    const int fd = open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) logFatal("E [QOR] Error input file not found. [%s]", name);
+    openSources.push_back(fd);
+    struct stat status;
+    if (fstat(fd, &status) != 0) logFatal("E [QOR] cannot get file status.");
+    size = status.st_size;
+    if (size > INT32_MAX) logFatal("E [QOR] too large input file. [%s]", name);
+    countArea();
+    return fd;
+}
+
 }  // namespace
 
-PcmSource* readSource(int fileIndex, int reportMode) {
+void closeSources() {
+    for (int fd : openSources) close(fd);
+    openSources.clear();
+}
+
+PcmSource* readSource(int fileIndex, int reportMode, unsigned needs) {
     if (reportMode) logLine(kLevelInfo, "- [INFO] file info ================================");
     const char* fileName = settings.fileNames[fileIndex];
-    uint8_t* image = nullptr;
-    const int64_t imageSize = loadFileImage(fileName, &image);
-    const ImageCursor file{image, imageSize};
+    int64_t fileSize = 0;
+    const int fd = openSource(fileName, fileSize);
+    const auto file = std::make_unique<FileCursor>(fd, fileSize);
 
     logLine(kLevelInfo, "  [info] FileName : %s", fileName);
-    if (reportMode) logLine(kLevelInfo, "  [info] FileSize : %d", static_cast<int32_t>(imageSize));
-    if (!file.textAt(0, "RIFF")) logFatal("E [info] file is not RIFF.");
+    if (reportMode) logLine(kLevelInfo, "  [info] FileSize : %d", static_cast<int32_t>(fileSize));
+    if (!file->textAt(0, "RIFF")) logFatal("E [info] file is not RIFF.");
     if (reportMode) {
-        logLine(kLevelInfo, "  [info] FileType : %c%c%c%c", file.byteAt(0), file.byteAt(1), file.byteAt(2),
-                file.byteAt(3));
-        logLine(kLevelInfo, "  [info] RIFFSize : %d", file.int32At(4));
+        logLine(kLevelInfo, "  [info] FileType : %c%c%c%c", file->byteAt(0), file->byteAt(1), file->byteAt(2),
+                file->byteAt(3));
+        logLine(kLevelInfo, "  [info] RIFFSize : %d", file->int32At(4));
     }
-    if (!file.textAt(8, "WAVE")) logFatal("E [info] file is not WAVE.");
+    if (!file->textAt(8, "WAVE")) logFatal("E [info] file is not WAVE.");
     if (reportMode) {
-        logLine(kLevelInfo, "  [info] RIFFType : %c%c%c%c", file.byteAt(8), file.byteAt(9), file.byteAt(10),
-                file.byteAt(11));
+        logLine(kLevelInfo, "  [info] RIFFType : %c%c%c%c", file->byteAt(8), file->byteAt(9), file->byteAt(10),
+                file->byteAt(11));
     }
 
     FormatInfo format;
@@ -117,20 +176,21 @@ PcmSource* readSource(int fileIndex, int reportMode) {
     bool haveFormat = false;
     int32_t factSteps = 0;
     PcmSource* source = nullptr;
-    int64_t analysedBytes = 0;
+    // The picture of an info source is drawn from the same pass as its statistics.
+    std::unique_ptr<WavePicture> picture;
 
     int64_t offset = 12;
-    while (offset < imageSize) {
+    while (offset < fileSize) {
         // Fewer than 8 bytes cannot hold a chunk header: the walk ends quietly.
-        if (imageSize - offset < 8) break;
-        const int kind = chunkKind(file, offset);
-        const int32_t size = file.int32At(offset + 4);
+        if (fileSize - offset < 8) break;
+        const int kind = chunkKind(*file, offset);
+        const int32_t size = file->int32At(offset + 4);
         const int64_t bodyAt = offset + 8;
         if (reportMode) {
             logLine(kLevelInfo, "- [INFO] chunk info -------------------------------");
             if (kind == kChunkUnknown) {
-                logLine(kLevelWarning, "W [info] chunk type : unknown, [%c%c%c%c].", file.byteAt(offset),
-                        file.byteAt(offset + 1), file.byteAt(offset + 2), file.byteAt(offset + 3));
+                logLine(kLevelWarning, "W [info] chunk type : unknown, [%c%c%c%c].", file->byteAt(offset),
+                        file->byteAt(offset + 1), file->byteAt(offset + 2), file->byteAt(offset + 3));
             } else {
                 logLine(kLevelInfo, "  [info] chunk type : %s", chunkName(kind));
             }
@@ -139,7 +199,7 @@ PcmSource* readSource(int fileIndex, int reportMode) {
 
         if (kind == kChunkData) {
             checkDataFormat(format, haveFormat);
-            const int64_t present = imageSize - bodyAt;
+            const int64_t present = fileSize - bodyAt;
             int64_t usable = size;
             if (size < 0 || size > present) {
                 usable = present;
@@ -153,14 +213,16 @@ PcmSource* readSource(int fileIndex, int reportMode) {
                 logFatal("E [FORMAT] unmatch length, fact/data [%d/%d].", factSteps, declaredSteps);
             }
             if (steps >= 1) {
-                source = analyseSource(image + bodyAt, format, steps, reportMode, bodyAt);
+                source = apmallocZeroed<PcmSource>();
                 source->fileName = fileName;
-                source->image = image;
-                source->imageSize = imageSize;
-                // Nothing reads the bytes before the samples again: an operation that works in
-                // place may put its result header there.
-                if (bodyAt >= kWaveHeaderSize) offerHeaderRoom(source->data);
-                analysedBytes = usable;
+                source->steps = steps;
+                source->format = format;
+                source->fd = fd;
+                source->dataOffset = bodyAt;
+                if (settings.bitmapEnabled && settings.operationClass == kClassInfo) {
+                    picture = startPicture(fileName, format, steps);
+                }
+                analyseSource(source, reportMode, reportMode ? kNeedSound | kNeedExtremes : needs, picture.get());
                 break;  // nothing after the analysed sound is read
             }
             if (usable != size) break;  // the chunk reaches the end of the file
@@ -168,23 +230,22 @@ PcmSource* readSource(int fileIndex, int reportMode) {
             break;
         } else if (kind == kChunkFormat) {
             uint8_t bytes[24];
-            memcpy(bytes, image + offset, 8);
-            copyBody(file, bodyAt, size, bytes + 8, 16);
+            file->copy(offset, bytes, 8);
+            file->copy(bodyAt, bytes + 8, size < 16 ? size : 16);
+            if (size < 16) memset(bytes + 8 + size, 0, static_cast<size_t>(16 - size));
             format = readFormatInfo(bytes);
             haveFormat = true;
             printFormat(format);
         } else if (kind == kChunkFact) {
-            factSteps = factLength(file, bodyAt, size);
+            factSteps = factLength(*file, bodyAt, size);
         }
 
         offset = bodyAt + size;
         // Writers pad an odd-sized chunk with a zero byte; skip it when it is there.
-        if ((size & 1) != 0 && offset < imageSize && image[offset] == 0) offset++;
+        if ((size & 1) != 0 && offset < fileSize && file->byteAt(offset) == 0) offset++;
     }
 
-    if (settings.bitmapEnabled && settings.operationClass == kClassInfo && source != nullptr) {
-        waveBitmap(fileName, source->format, source->data, analysedBytes);
-    }
+    if (picture) finishPicture(*picture);
     if (reportMode) logLine(kLevelInfo, "- [info] file info = EOF ==========================");
     return source;
 }

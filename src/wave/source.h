@@ -1,4 +1,4 @@
-// Reading a source file: load it, check the RIFF/WAVE container and walk its chunks.
+// Reading a source file: check the RIFF/WAVE container and walk its chunks.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,10 @@
 #include "wave/stats.h"
 
 // Reads fileNames[fileIndex]. reportMode 1 lists the file and its statistics (info, ask),
-// 0 analyses it quietly for a processing operation. Returns the source analysed from the data
-// chunk, or null when the file holds no data chunk with at least one step.
-PcmSource* readSource(int fileIndex, int reportMode);
+// 0 analyses it quietly for a processing operation, working out what `needs` asks for. Returns
+// the source analysed from the data chunk, or null when the file holds no data chunk with at
+// least one step. The file stays open until closeSources.
+PcmSource* readSource(int fileIndex, int reportMode, unsigned needs = kNeedNothing);
+
+// Closes every source file the run opened.
+void closeSources();

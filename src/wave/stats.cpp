@@ -1,11 +1,16 @@
 #include "wave/stats.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <limits>
 #include <type_traits>
-#include <cstring>
+#include <vector>
 
+#include "bitmap/waveform.h"
 #include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
@@ -27,62 +32,25 @@ inline int32_t sampleValue(const uint8_t* p) {
     }
 }
 
-// One channel's samples: `steps` values, `stride` bytes apart.
-template <int BytesPerSample>
-struct ChannelSamples {
-    const uint8_t* first;
-    int64_t stride;
-    int32_t steps;
+inline int32_t sampleValue(const uint8_t* p, int bytesPerSample) {
+    return bytesPerSample == 1 ? sampleValue<1>(p) : sampleValue<2>(p);
+}
 
-    int32_t at(int64_t s) const { return sampleValue<BytesPerSample>(first + s * stride); }
-};
-
-// Extremes, and with `withSums` the exact sums of the values and magnitudes, in one pass. The
-// sums are integers (at most 2^31 steps of at most 2^15), so the means computed from them are
-// the true means, divided once.
-template <int BytesPerSample, bool withSums>
-void scanExtremes(const ChannelSamples<BytesPerSample>& ch, ChannelStats& st) {
-    int32_t max = st.max;
-    int32_t min = st.min;
+// What the pass over the samples gathers for one channel: extremes, and exact sums of the
+// values and magnitudes (integers, at most 2^31 steps of at most 2^15), so the means computed
+// from them are the true means, divided once.
+struct ChannelTotals {
+    int32_t max = INT32_MIN;
+    int32_t min = INT32_MAX;
     int64_t sum = 0;
     int64_t sumAbs = 0;
-    const uint8_t* p = ch.first;
-    for (int32_t s = 0; s < ch.steps; s++, p += ch.stride) {
-        const int32_t value = sampleValue<BytesPerSample>(p);
-        min = value < min ? value : min;
-        max = value > max ? value : max;
-        if constexpr (withSums) {
-            sum += value;
-            sumAbs += value < 0 ? -value : value;
-        }
-    }
-    st.max = max;
-    st.min = min;
-    if constexpr (withSums) {
-        st.mean = static_cast<double>(sum) / ch.steps;
-        st.meanAbs = static_cast<double>(sumAbs) / ch.steps;
-    }
-}
-
-// The first and the last loud step, searched from either end: a sound usually starts and ends
-// close to the ends of the file, so the searches are short.
-template <int BytesPerSample>
-void findSound(const ChannelSamples<BytesPerSample>& ch, int32_t threshold, ChannelStats& st) {
-    auto loud = [threshold](int32_t value) { return (value < 0 ? -value : value) > threshold; };
-    int32_t first = 0;
-    while (first < ch.steps && !loud(ch.at(first))) first++;
-    if (first == ch.steps) return;  // no loud step: both stay at the marker
-    int32_t last = ch.steps - 1;
-    while (!loud(ch.at(last))) last--;
-    st.headSilence = first;
-    st.tailSilence = last + 1;  // the 1-based index of the last loud step
-}
+};
 
 // Extremes and sums over a flat run of interleaved samples (steps without padding). With an even
 // number of lanes, lane k always holds channel k % channels, so the lanes can be kept apart in
 // vector registers and combined per channel at the end.
 template <typename Sample, bool withSums>
-void scanInterleaved(const uint8_t* data, int64_t count, int channels, ChannelStats* stats) {
+void scanInterleaved(const uint8_t* data, int64_t count, int channels, ChannelTotals* totals) {
     constexpr int kLanes = 32;
     // Lane sums are gathered in 32 bits over blocks short enough not to overflow.
     constexpr int64_t kBlock = 2048;
@@ -128,58 +96,162 @@ void scanInterleaved(const uint8_t* data, int64_t count, int channels, ChannelSt
         sum[k] += value;
         sumAbs[k] += value < 0 ? -value : value;
     }
-    const int64_t steps = count / channels;
+    // The block starts on a step, so lane k holds channel k % channels.
     for (int c = 0; c < channels; c++) {
-        ChannelStats& st = stats[c];
-        int64_t channelSum = 0;
-        int64_t channelAbs = 0;
+        ChannelTotals& t = totals[c];
         for (int k = c; k < kLanes; k += channels) {
-            st.min = std::min(st.min, static_cast<int32_t>(lo[k]) - kBias);
-            st.max = std::max(st.max, static_cast<int32_t>(hi[k]) - kBias);
-            channelSum += sum[k];
-            channelAbs += sumAbs[k];
-        }
-        if constexpr (withSums) {
-            st.mean = static_cast<double>(channelSum) / steps;
-            st.meanAbs = static_cast<double>(channelAbs) / steps;
+            t.min = std::min(t.min, static_cast<int32_t>(lo[k]) - kBias);
+            t.max = std::max(t.max, static_cast<int32_t>(hi[k]) - kBias);
+            t.sum += sum[k];
+            t.sumAbs += sumAbs[k];
         }
     }
 }
 
+// The same over steps that carry padding, one channel at a time.
 template <int BytesPerSample>
-void scanSamples(PcmSource* source, int32_t threshold, bool withSums) {
-    const int channels = source->format.channels;
-    // Steps without padding are one flat run of samples.
-    if (source->format.blockAlign == channels * BytesPerSample) {
-        using Sample = std::conditional_t<BytesPerSample == 1, uint8_t, int16_t>;
-        const int64_t count = static_cast<int64_t>(source->steps) * channels;
-        if (withSums) {
-            scanInterleaved<Sample, true>(source->data, count, channels, source->channel);
-        } else {
-            scanInterleaved<Sample, false>(source->data, count, channels, source->channel);
+void scanPadded(const uint8_t* data, int64_t steps, int channels, int64_t blockAlign, ChannelTotals* totals) {
+    for (int c = 0; c < channels; c++) {
+        ChannelTotals& t = totals[c];
+        const uint8_t* p = data + c * BytesPerSample;
+        for (int64_t s = 0; s < steps; s++, p += blockAlign) {
+            const int32_t value = sampleValue<BytesPerSample>(p);
+            t.min = value < t.min ? value : t.min;
+            t.max = value > t.max ? value : t.max;
+            t.sum += value;
+            t.sumAbs += value < 0 ? -value : value;
         }
     }
-    for (int c = 0; c < channels; c++) {
-        const ChannelSamples<BytesPerSample> ch{source->data + c * BytesPerSample, source->format.blockAlign,
-                                                source->steps};
-        ChannelStats& st = source->channel[c];
-        if (source->format.blockAlign != channels * BytesPerSample) {
-            if (withSums) {
-                scanExtremes<BytesPerSample, true>(ch, st);
-            } else {
-                scanExtremes<BytesPerSample, false>(ch, st);
+}
+
+void scanExtremes(const uint8_t* data, int64_t steps, const FormatInfo& format, bool withSums,
+                  ChannelTotals* totals) {
+    const int channels = format.channels;
+    const int bytes = format.bitsPerSample / 8;
+    if (format.blockAlign != channels * bytes) {
+        if (bytes == 1) {
+            scanPadded<1>(data, steps, channels, format.blockAlign, totals);
+        } else {
+            scanPadded<2>(data, steps, channels, format.blockAlign, totals);
+        }
+        return;
+    }
+    const int64_t count = steps * channels;
+    if (bytes == 1) {
+        withSums ? scanInterleaved<uint8_t, true>(data, count, channels, totals)
+                 : scanInterleaved<uint8_t, false>(data, count, channels, totals);
+    } else {
+        withSums ? scanInterleaved<int16_t, true>(data, count, channels, totals)
+                 : scanInterleaved<int16_t, false>(data, count, channels, totals);
+    }
+}
+
+// Where each channel's sound starts and ends: the first loud step (0-based) and one past the
+// last, or kNoLoudStep for a channel with no loud step.
+struct SoundBounds {
+    int32_t first[2] = {kNoLoudStep, kNoLoudStep};
+    int32_t end[2] = {kNoLoudStep, kNoLoudStep};
+};
+
+inline bool isLoud(int32_t value, int32_t threshold) { return (value < 0 ? -value : value) > threshold; }
+
+// Looks for channel c's first loud step in a block whose first step is `base`.
+void findFirstLoud(const uint8_t* data, int64_t steps, int64_t base, const FormatInfo& format, int32_t threshold,
+                   int c, SoundBounds& bounds) {
+    const int bytes = format.bitsPerSample / 8;
+    const uint8_t* p = data + c * bytes;
+    for (int64_t s = 0; s < steps; s++, p += format.blockAlign) {
+        if (isLoud(sampleValue(p, bytes), threshold)) {
+            bounds.first[c] = static_cast<int32_t>(base + s);
+            return;
+        }
+    }
+}
+
+// Looks for channel c's last loud step in a block, from its end; returns true when found.
+bool findLastLoud(const uint8_t* data, int64_t steps, int64_t base, const FormatInfo& format, int32_t threshold,
+                  int c, SoundBounds& bounds) {
+    const int bytes = format.bitsPerSample / 8;
+    for (int64_t s = steps - 1; s >= 0; s--) {
+        if (isLoud(sampleValue(data + s * format.blockAlign + c * bytes, bytes), threshold)) {
+            bounds.end[c] = static_cast<int32_t>(base + s + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+// One pass over every step: extremes (and sums for a report), the sound's bounds, and the
+// picture when one is drawn.
+void scanWhole(const PcmSource& source, int32_t threshold, bool withSums, ChannelTotals* totals,
+               SoundBounds& bounds, WavePicture* picture) {
+    const FormatInfo& format = source.format;
+    const int channels = format.channels;
+    const int64_t perBlock = blockSteps(format.blockAlign);
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * format.blockAlign));
+    for (int64_t base = 0; base < source.steps; base += perBlock) {
+        const int64_t steps = std::min(perBlock, source.steps - base);
+        readSteps(source, base, steps, block.data());
+        scanExtremes(block.data(), steps, format, withSums, totals);
+        for (int c = 0; c < channels; c++) {
+            if (bounds.first[c] == kNoLoudStep) findFirstLoud(block.data(), steps, base, format, threshold, c, bounds);
+            // A later block's loud step replaces this one's: only a block with sound is searched.
+            if (bounds.first[c] != kNoLoudStep) findLastLoud(block.data(), steps, base, format, threshold, c, bounds);
+        }
+        if (picture != nullptr) feedPicture(*picture, block.data(), steps);
+    }
+}
+
+// The sound's bounds alone, searched from either end: a sound usually starts and ends close to
+// the ends of the file, so both searches are short.
+void scanSound(const PcmSource& source, int32_t threshold, SoundBounds& bounds) {
+    const FormatInfo& format = source.format;
+    const int channels = format.channels;
+    const int64_t perBlock = blockSteps(format.blockAlign);
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * format.blockAlign));
+    for (int64_t base = 0; base < source.steps; base += perBlock) {
+        const int64_t steps = std::min(perBlock, source.steps - base);
+        readSteps(source, base, steps, block.data());
+        bool all = true;
+        for (int c = 0; c < channels; c++) {
+            if (bounds.first[c] == kNoLoudStep) findFirstLoud(block.data(), steps, base, format, threshold, c, bounds);
+            all = all && bounds.first[c] != kNoLoudStep;
+        }
+        if (all) break;
+    }
+    bool pending[2] = {bounds.first[0] != kNoLoudStep, channels > 1 && bounds.first[1] != kNoLoudStep};
+    for (int64_t end = source.steps; end > 0 && (pending[0] || pending[1]); end -= perBlock) {
+        const int64_t base = std::max<int64_t>(0, end - perBlock);
+        readSteps(source, base, end - base, block.data());
+        for (int c = 0; c < channels; c++) {
+            if (pending[c] && findLastLoud(block.data(), end - base, base, format, threshold, c, bounds)) {
+                pending[c] = false;
             }
         }
-        findSound(ch, threshold, st);
     }
 }
 
-void dumpBorder(const PcmSource* source, int32_t borderHead, int64_t dataOffset) {
-    const int bytesPerSample = source->format.bitsPerSample / 8;
-    const int64_t blockAlign = source->format.blockAlign;
+void dumpAll(const PcmSource& source) {
+    const FormatInfo& format = source.format;
+    const int bytes = format.bitsPerSample / 8;
+    const int64_t total = source.steps * static_cast<int64_t>(format.blockAlign);
+    // An even number of steps per block keeps every block starting on a sample.
+    const int64_t perBlock = (blockSteps(format.blockAlign) + 1) & ~int64_t{1};
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * format.blockAlign));
+    HexDumpCursor cursor = hexDumpBegin(bytes, format.channels, "ALL", total);
+    for (int64_t base = 0; base < source.steps; base += perBlock) {
+        const int64_t steps = std::min(perBlock, source.steps - base);
+        readSteps(source, base, steps, block.data());
+        hexDumpRows(cursor, block.data(), steps * format.blockAlign, source.dataOffset + base * format.blockAlign);
+    }
+    hexDumpEnd(cursor);
+}
+
+void dumpBorder(const PcmSource& source, int32_t borderHead) {
+    const int bytesPerSample = source.format.bitsPerSample / 8;
+    const int64_t blockAlign = source.format.blockAlign;
     if (settings.operationClass == kClassInfo) {
-        hexDump(source->data, source->steps * blockAlign, bytesPerSample, source->format.channels, "ALL",
-                dataOffset);
+        dumpAll(source);
         return;
     }
     // A window of 14 * m steps beginning 2 * m steps before the sound starts.
@@ -188,45 +260,64 @@ void dumpBorder(const PcmSource* source, int32_t borderHead, int64_t dataOffset)
     const int64_t h = borderHead;
     const int64_t start = h < 2 * m ? h : h - 2 * m;
     int64_t length = 14 * m;
-    if (length > source->steps - h) length = source->steps - h;
-    hexDump(source->data + start * blockAlign, length * blockAlign, bytesPerSample, source->format.channels,
-            "BORDER", dataOffset + start * blockAlign);
+    if (length > source.steps - h) length = source.steps - h;
+    if (length < 1) return;
+    // The window lies within the data: start <= h and start + length <= steps.
+    const int64_t count = std::min<int64_t>(length, source.steps - start);
+    std::vector<uint8_t> window(static_cast<size_t>(count * blockAlign));
+    readSteps(source, start, count, window.data());
+    hexDump(window.data(), length * blockAlign, bytesPerSample, source.format.channels, "BORDER",
+            source.dataOffset + start * blockAlign);
 }
 
 }  // namespace
 
-PcmSource* analyseSource(uint8_t* data, const FormatInfo& format, int32_t steps, int reportMode,
-                         int64_t dataOffset) {
-    auto* source = apmallocZeroed<PcmSource>();
+int64_t blockSteps(int64_t blockAlign) {
+    constexpr int64_t kBlockBytes = int64_t{1} << 20;
+    return std::max<int64_t>(1, kBlockBytes / std::max<int64_t>(1, blockAlign));
+}
+
+void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* out) {
+    const int64_t blockAlign = source.format.blockAlign;
+    if (first < 0 || count < 0 || first + count > source.steps) logInternal("E [QOR] read outside the data.");
+    int64_t at = source.dataOffset + first * blockAlign;
+    int64_t left = count * blockAlign;
+    while (left > 0) {
+        const ssize_t n = pread(source.fd, out, static_cast<size_t>(left), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) logFatal("E [QOR] File read error.");
+        out += n;
+        at += n;
+        left -= n;
+    }
+}
+
+void analyseSource(PcmSource* source, int reportMode, unsigned needs, WavePicture* picture) {
+    const FormatInfo& format = source->format;
     if (format.channels > 2 || format.chunkSize == 0 || (format.bitsPerSample != 8 && format.bitsPerSample != 16)) {
         logFatal("E [FORMAT] unknown datatype.");
     }
-    source->format = format;
-    source->steps = steps;
-    source->data = data;
+    const int32_t steps = source->steps;
     const int channels = format.channels;
-    for (int c = 0; c < channels; c++) {
-        source->channel[c].max = INT32_MIN;
-        source->channel[c].min = INT32_MAX;
-        source->channel[c].headSilence = kNoLoudStep;
-        source->channel[c].tailSilence = kNoLoudStep;
-    }
-    source->headSilence = kNoChannelYet;
-    source->tailSilence = kNoChannelYet;
-
     const int bytesPerSample = format.bitsPerSample / 8;
     if (settings.silenceThreshold < 0) settings.silenceThreshold = bytesPerSample == 1 ? 16 : 1024;
     // The threshold is held in 16 bits: a larger /t keeps only its low 16 bits.
     const int32_t threshold = static_cast<int16_t>(static_cast<uint16_t>(settings.silenceThreshold & 0xFFFF));
     if (format.bitsPerSample == 8) settings.silenceFill = 128;
 
-    // The means are only ever printed, so only a report computes them.
-    if (bytesPerSample == 1) {
-        scanSamples<1>(source, threshold, reportMode != 0);
-    } else {
-        scanSamples<2>(source, threshold, reportMode != 0);
+    // The border dump needs the start of the sound.
+    if (settings.extraInfo) needs |= kNeedSound;
+    ChannelTotals totals[2];
+    SoundBounds bounds;
+    if ((needs & kNeedExtremes) != 0 || picture != nullptr) {
+        // The means are only ever printed, so only a report sums the samples.
+        scanWhole(*source, threshold, reportMode != 0, totals, bounds, picture);
+    } else if ((needs & kNeedSound) != 0) {
+        scanSound(*source, threshold, bounds);
     }
 
+    source->headSilence = kNoChannelYet;
+    source->tailSilence = kNoChannelYet;
     if (reportMode) {
         logLine(kLevelInfo, "- [STAT  ] statistics -----------------------------");
         logLine(kLevelInfo, "  [STAT/S] Threshold : %d (0x%04X)", threshold, threshold);
@@ -237,11 +328,16 @@ PcmSource* analyseSource(uint8_t* data, const FormatInfo& format, int32_t steps,
     int32_t borderHead = INT32_MAX;
     for (int c = 0; c < channels; c++) {
         ChannelStats& st = source->channel[c];
-        if (st.headSilence == kNoLoudStep && st.tailSilence == kNoLoudStep) {
+        st.max = totals[c].max;
+        st.min = totals[c].min;
+        st.mean = static_cast<double>(totals[c].sum) / steps;
+        st.meanAbs = static_cast<double>(totals[c].sumAbs) / steps;
+        if (bounds.first[c] == kNoLoudStep) {
             st.headSilence = st.tailSilence = st.available = 0;
         } else {
             anyLoud = true;
-            st.tailSilence = steps - st.tailSilence;
+            st.headSilence = bounds.first[c];
+            st.tailSilence = steps - bounds.end[c];
             st.available = steps - st.tailSilence - st.headSilence;
         }
         if (source->headSilence == kNoChannelYet) {
@@ -266,6 +362,5 @@ PcmSource* analyseSource(uint8_t* data, const FormatInfo& format, int32_t steps,
     // A threshold above everything in the source leaves nothing available.
     if (!anyLoud) source->available = 0;
 
-    if (settings.extraInfo) dumpBorder(source, borderHead, dataOffset);
-    return source;
+    if (settings.extraInfo) dumpBorder(*source, borderHead);
 }

@@ -1,4 +1,4 @@
-// Channel statistics and silence detection of one data chunk.
+// Channel statistics and silence detection of one data chunk, worked out from its blocks.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,8 @@ struct ChannelStats {
     int32_t min;
 };
 
-// An analysed source: its format, per-channel and combined figures, and where its samples lie.
+// An analysed source: its format, per-channel and combined figures, and where its samples lie
+// in its file, which stays open until the end of the run.
 struct PcmSource {
     const char* fileName;
     int32_t steps;
@@ -24,13 +25,29 @@ struct PcmSource {
     int32_t headSilence;
     int32_t tailSilence;
     int32_t available;
-    uint8_t* data;       // first sample byte, inside image; steps * blockAlign bytes follow
-    uint8_t* image;      // the whole loaded file
-    int64_t imageSize;   // bytes in image
+    int fd;              // the source file, open for reading
+    int64_t dataOffset;  // file offset of the first sample byte; steps * blockAlign bytes follow
 };
 
-// Analyses `steps` (at least 1) steps of samples starting at `data`, which lies `dataOffset`
-// bytes into the source file. reportMode 1 prints the statistics. The caller has checked that
-// steps * blockAlign bytes are present and that a step holds every channel's sample.
-PcmSource* analyseSource(uint8_t* data, const FormatInfo& format, int32_t steps, int reportMode,
-                         int64_t dataOffset);
+// What a run reads from the analysis. The silence figures and the extremes cost a pass over the
+// samples (the silence figures only as far as the first and last loud steps), so the analysis
+// works out only what is asked for; a report asks for everything.
+enum AnalysisNeed : unsigned {
+    kNeedNothing = 0,
+    kNeedSound = 1,     // head and tail silence, available length
+    kNeedExtremes = 2,  // max and min
+};
+
+struct WavePicture;
+
+// Analyses the source's `steps` (at least 1) steps, already placed by the caller (fd, offset,
+// format, steps). reportMode 1 prints the statistics. `picture`, when given, is fed every step
+// in the same pass. Writes the run's default silence threshold and the 8-bit silence fill.
+void analyseSource(PcmSource* source, int reportMode, unsigned needs, WavePicture* picture);
+
+// Reads `count` steps from step `first` of the source into `out` (count * blockAlign bytes).
+// Ends the run with the read error line when the file no longer holds them.
+void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* out);
+
+// Steps in one block of about 1 MiB, at least 1.
+int64_t blockSteps(int64_t blockAlign);
