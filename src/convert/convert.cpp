@@ -63,7 +63,7 @@ void flowConvert(Run& run, int, ResultWriter& out) {
         const double b = std::min(a + ratio, end);
         int32_t means[2] = {0, 0};
         if (a < b) {
-            slideTo(window, static_cast<int64_t>(a), std::min<int64_t>(static_cast<int64_t>(b), source.steps - 1), nullptr);
+            slideTo(window, static_cast<int64_t>(a), std::min<int64_t>(static_cast<int64_t>(b), source.steps - 1), keepNothing);
             windowMeans(window, a, b, means);
         }
         uint8_t* step = block.data() + filled * blockAlign;

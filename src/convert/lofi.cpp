@@ -132,13 +132,9 @@ SlidingSteps slidingSteps(const PcmSource& source, double ratio) {
     return window;
 }
 
-void slideTo(SlidingSteps& window, int64_t keepFrom, int64_t last,
-             const std::function<void(uint8_t*, int64_t, int64_t)>& release) {
-    if (last < window.base + window.count) return;
+void slideAfterRelease(SlidingSteps& window, int64_t drop, int64_t last) {
     const int64_t blockAlign = window.source->format.blockAlign;
-    const int64_t drop = std::clamp<int64_t>(keepFrom - window.base, 0, window.count);
     if (drop > 0) {
-        if (release) release(window.bytes.data(), window.base, drop);
         memmove(window.bytes.data(), window.bytes.data() + drop * blockAlign,
                 static_cast<size_t>((window.count - drop) * blockAlign));
         window.base += drop;

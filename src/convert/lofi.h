@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <algorithm>
 #include <vector>
 
 #include "wave/stats.h"
@@ -26,8 +26,17 @@ SlidingSteps slidingSteps(const PcmSource& source, double ratio);
 // Makes the steps up to `last` (inclusive, below the source's step count) present, giving up the
 // steps before `keepFrom` when room is needed; `release`, when given, receives each stretch of
 // steps given up (its first step number and count) before they go.
-void slideTo(SlidingSteps& window, int64_t keepFrom, int64_t last,
-             const std::function<void(uint8_t*, int64_t, int64_t)>& release);
+// Drops the first `drop` steps (already released) and reads on so that `last` is present.
+void slideAfterRelease(SlidingSteps& window, int64_t drop, int64_t last);
+template <typename Release>
+void slideTo(SlidingSteps& window, int64_t keepFrom, int64_t last, Release release) {
+    if (last < window.base + window.count) return;
+    const int64_t drop = std::clamp<int64_t>(keepFrom - window.base, 0, window.count);
+    if (drop > 0) release(window.bytes.data(), window.base, drop);
+    slideAfterRelease(window, drop, last);
+}
+// A release for windows whose steps are only read.
+inline void keepNothing(uint8_t*, int64_t, int64_t) {}
 
 // The mean of each channel (1 or 2 channels) over the real step positions [a, b), each step
 // weighted by the length of its overlap with the window; 0 <= a < b <= steps. The sum is taken in
