@@ -9,6 +9,7 @@
 
 #include "driver/buffers.h"
 #include "driver/command_line.h"
+#include "wave/source.h"
 
 namespace {
 
@@ -67,4 +68,7 @@ void quietSettings() {
     settings.stdoutThreshold = -1;
 }
 
-void endInput() { apmalloc(kReleaseAll); }
+void endInput() {
+    closeSources();
+    apmalloc(kReleaseAll);
+}

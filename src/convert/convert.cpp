@@ -48,33 +48,42 @@ Started startConvert(Run& run, int index, ResultPlan& plan) {
 
 // Each output step is the mean of its window of source steps; a window that covers no step (the
 // last one, when the division came out whole) is silence.
-void flowConvert(Run& run, int, ResultWriter& out) {
-    const PcmSource& source = *run.first;
-    const double ratio = stateOf<ConvertState>(run).ratio;
-    const int channels = source.format.channels;
+template <int Channels>
+void convertWindows(const PcmSource& source, double ratio, ResultWriter& out) {
     const int64_t blockAlign = source.format.blockAlign;
     const double end = static_cast<double>(source.steps);
     SlidingSteps window = slidingSteps(source, ratio);
     const int64_t perBlock = blockSteps(blockAlign);
     std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
+    // Padding bytes of a step hold the silence fill.
+    memset(block.data(), settings.silenceFill, block.size());
     int64_t filled = 0;
     for (int64_t i = 0; i < out.steps; i++) {
         const double a = static_cast<double>(i) * ratio;
         const double b = std::min(a + ratio, end);
         int32_t means[2] = {0, 0};
         if (a < b) {
-            slideTo(window, static_cast<int64_t>(a), std::min<int64_t>(static_cast<int64_t>(b), source.steps - 1), keepNothing);
-            windowMeans(window, a, b, means);
+            slideTo(window, static_cast<int64_t>(a), std::min<int64_t>(static_cast<int64_t>(b), source.steps - 1),
+                    keepNothing);
+            windowMeans<Channels>(window, a, b, means);
         }
         uint8_t* step = block.data() + filled * blockAlign;
-        memset(step, settings.silenceFill, static_cast<size_t>(blockAlign));
-        for (int c = 0; c < channels; c++) writeInt16(step + c * 2, means[c]);
+        for (int c = 0; c < Channels; c++) writeInt16(step + c * 2, means[c]);
         if (++filled == perBlock) {
             writeSteps(out, block.data(), filled);
             filled = 0;
         }
     }
     writeSteps(out, block.data(), filled);
+}
+
+void flowConvert(Run& run, int, ResultWriter& out) {
+    const double ratio = stateOf<ConvertState>(run).ratio;
+    if (run.first->format.channels == 1) {
+        convertWindows<1>(*run.first, ratio, out);
+    } else {
+        convertWindows<2>(*run.first, ratio, out);
+    }
 }
 
 }  // namespace

@@ -21,24 +21,6 @@ inline int64_t nearestStep(double position) {
     return position - static_cast<double>(whole) > 0.5 ? whole + 1 : whole;
 }
 
-// All channels of one window in one walk over its steps; each channel's sum is built in the same
-// order as on its own.
-template <int Channels>
-void meansOver(const SlidingSteps& window, double a, double b, int32_t* means) {
-    const int64_t blockAlign = window.source->format.blockAlign;
-    const int64_t first = static_cast<int64_t>(a);
-    const int64_t last = std::min(static_cast<int64_t>(b), static_cast<int64_t>(window.source->steps) - 1);
-    double sum[Channels] = {};
-    const uint8_t* step = window.bytes.data() + (first - window.base) * blockAlign;
-    for (int64_t k = first; k <= last; k++, step += blockAlign) {
-        const double position = static_cast<double>(k);
-        const double weight = std::min(position + 1.0, b) - std::max(position, a);
-        for (int c = 0; c < Channels; c++) sum[c] += static_cast<double>(readInt16(step + c * 2)) * weight;
-    }
-    // The weights add up to b - a, so the quotient stays within the 16-bit range.
-    for (int c = 0; c < Channels; c++) means[c] = static_cast<int16_t>(static_cast<int32_t>(sum[c] / (b - a)));
-}
-
 // The quantiser's grid for every sample value: the spacing is 2^(16 - bits), the divisor one more
 // than the spacing, so the largest positive sample still lands below 32768.
 std::vector<int16_t> quantiseGrid(int32_t bits) {
@@ -106,7 +88,11 @@ void flowLofi(Run& run, int, ResultWriter& out) {
             const int64_t reads = std::min(static_cast<int64_t>(b), steps - 1);
             slideTo(window, static_cast<int64_t>(a), std::max(last, reads), release);
             int32_t mean[2];
-            windowMeans(window, a, b, mean);
+            if (channels == 1) {
+                windowMeans<1>(window, a, b, mean);
+            } else {
+                windowMeans<2>(window, a, b, mean);
+            }
             for (int64_t k = first; k <= last; k++) {
                 for (int c = 0; c < channels; c++) writeInt16(stepAt(window, k) + c * 2, mean[c]);
             }
@@ -145,14 +131,6 @@ void slideAfterRelease(SlidingSteps& window, int64_t drop, int64_t last) {
     if (last >= next + more) logInternal("E [QOR] window beyond its buffer.");
     readSteps(*window.source, next, more, window.bytes.data() + window.count * blockAlign);
     window.count += more;
-}
-
-void windowMeans(const SlidingSteps& window, double a, double b, int32_t* means) {
-    if (window.source->format.channels == 1) {
-        meansOver<1>(window, a, b, means);
-    } else {
-        meansOver<2>(window, a, b, means);
-    }
 }
 
 const Effect kLofiEffect = {kNeedNothing, 0, startLofi, flowLofi, nullptr};

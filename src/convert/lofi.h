@@ -4,8 +4,12 @@
 
 #include <cstdint>
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <vector>
 
+#include "wave/format.h"
 #include "wave/stats.h"
 
 struct Effect;
@@ -43,4 +47,27 @@ inline void keepNothing(uint8_t*, int64_t, int64_t) {}
 // double precision in increasing step order and the quotient truncated toward zero. Reads the
 // steps as they stand in `window`, which holds them all, so a pass that rewrites the buffer sees
 // its own earlier writes.
-void windowMeans(const SlidingSteps& window, double a, double b, int32_t* means);
+template <int Channels>
+inline void windowMeans(const SlidingSteps& window, double a, double b, int32_t* means) {
+    const int64_t blockAlign = window.source->format.blockAlign;
+    const int64_t first = static_cast<int64_t>(a);
+    const int64_t last = std::min(static_cast<int64_t>(b), static_cast<int64_t>(window.source->steps) - 1);
+    double sum[2] = {0.0, 0.0};
+    const uint8_t* step = window.bytes.data() + (first - window.base) * blockAlign;
+    for (int64_t k = first; k <= last; k++, step += blockAlign) {
+        const double position = static_cast<double>(k);
+        const double weight = std::min(position + 1.0, b) - std::max(position, a);
+        for (int c = 0; c < Channels; c++) sum[c] += static_cast<double>(readInt16(step + c * 2)) * weight;
+    }
+    // The weights add up to b - a, so the quotient stays within the 16-bit range.
+#if defined(__SSE2__)
+    if constexpr (Channels == 2) {
+        // Both channels in one packed division: each lane is divided exactly as on its own.
+        const __m128i q = _mm_cvttpd_epi32(_mm_div_pd(_mm_set_pd(sum[1], sum[0]), _mm_set1_pd(b - a)));
+        means[0] = static_cast<int16_t>(_mm_cvtsi128_si32(q));
+        means[1] = static_cast<int16_t>(_mm_cvtsi128_si32(_mm_srli_si128(q, 4)));
+        return;
+    }
+#endif
+    for (int c = 0; c < Channels; c++) means[c] = static_cast<int16_t>(static_cast<int32_t>(sum[c] / (b - a)));
+}
