@@ -1,12 +1,14 @@
 // Reading sources: the chunk walk and its report, malformed files, and the channel statistics.
 #include <gtest/gtest.h>
 
-#include "driver/buffers.h"
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
 #include "support/run_qor.h"
 #include "support/wave_writer.h"
-#include "wave/stats.h"
 
 namespace {
 
@@ -222,68 +224,88 @@ TEST(Info, ExtraInfoDumps) {
     }
 }
 
-struct StatsCase {
-    const char* name;
-    int channels, bits;
-    std::vector<int> values;
-    int32_t threshold;  // -1: not given
-    int both;
-    // expected per channel: head, tail, available, max, min; then combined head, tail, available
-    std::vector<std::array<int32_t, 5>> perChannel;
-    std::array<int32_t, 3> combined;
-    int32_t thresholdAfter;
-};
-
-TEST(Statistics, SilenceAndExtremes) {
-    const StatsCase cases[] = {
-        {"8-bit mono", 1, 8, kMono8, -1, 0, {{2, 1, 3, 72, -68}}, {2, 1, 3}, 16},
-        {"magnitude equal to the threshold is silence", 1, 16, {1024, -1024, 1025, 0}, -1, 0, {{2, 1, 1, 1025, -1024}}, {2, 1, 1}, 1024},
-        {"nothing loud", 1, 16, {5, -5}, -1, 0, {{0, 0, 0, 5, -5}}, {0, 0, 0}, 1024},
-        {"right channel silent", 2, 16, {0, 0, 0, 0, 3000, 0, 0, 0}, -1, 0, {{2, 1, 1, 3000, 0}, {0, 0, 0, 0, 0}}, {0, 0, 4}, 1024},
-        {"right channel silent, both judged", 2, 16, {0, 0, 0, 0, 3000, 0, 0, 0}, -1, 1,
-         {{2, 1, 1, 3000, 0}, {0, 0, 0, 0, 0}}, {2, 0, 2}, 1024},
-        {"channels start apart", 2, 16, {0, 0, 2000, 0, 0, 2000, 0, 0}, -1, 0,
-         {{1, 2, 1, 2000, 0}, {2, 1, 1, 2000, 0}}, {1, 1, 2}, 1024},
-        {"-32768 is loud under 32767", 1, 16, {0, -32768}, 32767, 0, {{1, 0, 1, 0, -32768}}, {1, 0, 1}, 32767},
-        {"threshold 0", 1, 8, {0, 1, 0}, 0, 0, {{1, 1, 1, 1, 0}}, {1, 1, 1}, 0},
-        {"only the low 16 bits", 1, 16, {100, 101}, 65536 + 100, 0, {{1, 0, 1, 101, 100}}, {1, 0, 1}, 65636},
-    };
-    for (const StatsCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        resetSettings();
-        settings.operationClass = kClassOneSource;
-        settings.silenceThreshold = c.threshold;
-        settings.bothChannelJudge = c.both;
-        Bytes bytes = sampleBytes(c.bits, c.values);
-        FormatInfo format{{'f', 'm', 't', ' '}, 16, 1, static_cast<int16_t>(c.channels), 8000, 0,
-                          static_cast<int16_t>(c.channels * c.bits / 8), static_cast<int16_t>(c.bits)};
-        int32_t steps = static_cast<int32_t>(c.values.size()) / c.channels;
-        PcmSource* s = analyseSource(bytes.data(), format, steps, 0, 44);
-        for (int ch = 0; ch < c.channels; ch++) {
-            const ChannelStats& st = s->channel[ch];
-            EXPECT_EQ((std::array<int32_t, 5>{st.headSilence, st.tailSilence, st.available, st.max, st.min}), c.perChannel[ch]) << ch;
-        }
-        EXPECT_EQ((std::array<int32_t, 3>{s->headSilence, s->tailSilence, s->available}), c.combined);
-        EXPECT_EQ(settings.silenceThreshold, c.thresholdAfter);
-        EXPECT_EQ(settings.silenceFill, c.bits == 8 ? 128 : 0);
+// The figure of every "  [TAG] Name : number ..." line, keyed "TAG Name" (the first number when
+// a line holds two).
+std::map<std::string, long> figures(const std::string& out) {
+    std::map<std::string, long> found;
+    for (const std::string& line : lines(out)) {
+        const size_t close = line.find("] "), colon = line.find(" : ");
+        if (line.rfind("  [", 0) != 0 || close == std::string::npos || colon == std::string::npos) continue;
+        std::string name = line.substr(close + 2, colon - close - 2);
+        name.erase(name.find_last_not_of(' ') + 1);
+        const char* number = line.c_str() + colon + 3;
+        char* end = nullptr;
+        const long value = strtol(number, &end, 10);
+        if (end != number) found[line.substr(3, close - 3) + " " + name] = value;
     }
-    apmalloc(kReleaseAll);
+    return found;
 }
 
-// Without /t the first source's threshold judges the second: an 8-bit then a 16-bit source.
+// Silence and extremes as info reports them per channel, and as compare reports them for the
+// whole source (the figures of source 1 of a source compared with itself).
+TEST(Statistics, SilenceAndExtremes) {
+    struct Case {
+        const char* name;
+        int channels, bits;
+        std::vector<int> values;
+        std::vector<std::string> options;
+        long threshold;
+        // per channel: head, tail, available, max, min; -1 where no line is printed
+        std::vector<std::array<long, 5>> perChannel;
+        std::array<long, 3> whole;  // head, tail, available
+    } cases[] = {
+        {"magnitude equal to the threshold is silence", 1, 16, {1024, -1024, 1025, 0}, {}, 1024,
+         {{2, 1, 1, 1025, -1024}}, {2, 1, 1}},
+        {"nothing loud", 1, 16, {5, -5}, {}, 1024, {{-1, -1, 0, 5, -5}}, {0, 0, 0}},
+        {"right channel silent", 2, 16, {0, 0, 0, 0, 3000, 0, 0, 0}, {}, 1024,
+         {{2, 1, 1, 3000, 0}, {-1, -1, 0, 0, 0}}, {0, 0, 4}},
+        {"right channel silent, both judged", 2, 16, {0, 0, 0, 0, 3000, 0, 0, 0}, {"/2"}, 1024,
+         {{2, 1, 1, 3000, 0}, {-1, -1, 0, 0, 0}}, {2, 0, 2}},
+        {"channels start apart", 2, 16, {0, 0, 2000, 0, 0, 2000, 0, 0}, {}, 1024,
+         {{1, 2, 1, 2000, 0}, {2, 1, 1, 2000, 0}}, {1, 1, 2}},
+        {"-32768 is loud under 32767", 1, 16, {0, -32768}, {"/t32767"}, 32767, {{1, 0, 1, 0, -32768}},
+         {1, 0, 1}},
+        {"threshold 0", 1, 8, {0, 1, 0}, {"/t0"}, 0, {{1, 1, 1, 1, 0}}, {1, 1, 1}},
+        // Only the low 16 bits of a threshold count: 65636 judges and is reported as 100.
+        {"threshold beyond 16 bits", 1, 16, {100, 101}, {"/t65636"}, 100, {{1, 0, 1, 101, 100}}, {1, 0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        writeFile(dir / "a.wav", makeWave(c.channels, c.bits, 8000, c.values));
+        std::vector<std::string> info = {"info", "a.wav"}, compare = {"compare", "a.wav", "a.wav"};
+        info.insert(info.end(), c.options.begin(), c.options.end());
+        compare.insert(compare.end(), c.options.begin(), c.options.end());
+        auto perChannel = figures(runQor(info, dir.path).out);
+        EXPECT_EQ(perChannel["STAT/S Threshold"], c.threshold);
+        for (int ch = 0; ch < c.channels; ch++) {
+            const std::string tag = "STAT/" + std::to_string(ch) + " ";
+            std::array<long, 5> got{};
+            const char* names[] = {"HeadSilence", "TailSilence", "Available", "Max", "Min"};
+            for (int i = 0; i < 5; i++) {
+                got[i] = perChannel.count(tag + names[i]) ? perChannel[tag + names[i]] : -1;
+            }
+            EXPECT_EQ(got, c.perChannel[ch]) << "channel " << ch;
+        }
+        auto whole = figures(runQor(compare, dir.path).out);
+        const std::array<long, 3> got = {whole["COMP HeadSilence"], whole["COMP TailSilence"],
+                                         whole["COMP Available"]};
+        EXPECT_EQ(got, c.whole);
+    }
+}
+
+// Without /t the first source's threshold judges the second: an 8-bit source (16) then a 16-bit
+// source whose one sample of 20 is then loud.
 TEST(Statistics, ThresholdCarriesToTheSecondSource) {
-    resetSettings();
-    settings.operationClass = kClassTwoSources;
-    Bytes eight = sampleBytes(8, {0, 20});
-    Bytes sixteen = sampleBytes(16, {0, 20, 0});
-    FormatInfo f8{{'f', 'm', 't', ' '}, 16, 1, 1, 8000, 8000, 1, 8};
-    FormatInfo f16{{'f', 'm', 't', ' '}, 16, 1, 1, 8000, 16000, 2, 16};
-    analyseSource(eight.data(), f8, 2, 0, 44);
-    PcmSource* second = analyseSource(sixteen.data(), f16, 3, 0, 44);
-    EXPECT_EQ(second->headSilence, 1);
-    EXPECT_EQ(second->available, 1);
-    EXPECT_EQ(settings.silenceFill, 128);
-    apmalloc(kReleaseAll);
+    TempDir dir;
+    writeFile(dir / "a.wav", makeWave(1, 8, 8000, {0, 20}));
+    writeFile(dir / "b.wav", makeWave(1, 16, 8000, {0, 20, 0}));
+    const std::vector<std::string> out = lines(runQor({"compare", "a.wav", "b.wav"}, dir.path).out);
+    const std::vector<std::string> expected = {"  [COMP] HeadSilence :          1 /          1 steps",
+                                               "  [COMP] Available   :          1 /          1 steps",
+                                               "  [COMP] TailSilence :          0 /          1 steps"};
+    auto at = std::search(out.begin(), out.end(), expected.begin(), expected.end());
+    EXPECT_NE(at, out.end()) << testing::PrintToString(out);
 }
 
 }  // namespace

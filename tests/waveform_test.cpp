@@ -1,14 +1,12 @@
-// The waveform renderer: picture names, the samples-per-pixel choice, frame, traces and the
-// report, read back from the BMP files it writes.
+// The waveform pictures: names, the samples-per-pixel choice and its report, frame and traces,
+// drawn by info runs of the binary and read back from the BMP files; the frame and the sample
+// reader also on a canvas of their own.
 #include "bitmap/waveform.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <climits>
-#include <cstring>
-#include <set>
-
-#include "driver/command_line.h"
 #include "support/bmp_reader.h"
 #include "support/run_qor.h"
 #include "support/wave_writer.h"
@@ -17,43 +15,28 @@ namespace {
 
 constexpr uint8_t kGrey = 8, kBlack = 7, kMaroon = 11, kNavy = 14;
 
-FormatInfo formatOf(int channels, int bits) {
-    FormatInfo f;
-    memcpy(f.chunkId, "fmt ", 4);
-    f.chunkSize = 16;
-    f.formatTag = 1;
-    f.channels = static_cast<int16_t>(channels);
-    f.sampleRate = 8000;
-    f.blockAlign = static_cast<int16_t>(channels * bits / 8);
-    f.byteRate = 8000 * f.blockAlign;
-    f.bitsPerSample = static_cast<int16_t>(bits);
-    return f;
-}
-
 struct Rendered {
-    std::string out, err;
-    ParsedBmp bmp;  // empty when no picture was written
+    std::string report, err;  // the [BITMAP] lines of the run, and its error stream
+    ParsedBmp bmp;            // empty when no picture was written
 };
 
-// Renders `values` (interleaved; 8-bit given as signed) with the picture settings given, from
-// a fresh set of settings, and reads the picture back.
-Rendered render(const std::string& name, int channels, int bits, const std::vector<int>& values, int mode,
-                int width = 960, int reduce = 0) {
-    resetSettings();
-    settings.bitmapEnabled = 1;
-    settings.bitmapMode = mode;
-    settings.bitmapWidth = width;
-    settings.bitmapReduce = reduce;
-    Bytes data = sampleBytes(bits, values);
-    Rendered r;
-    StreamCapture capture;
-    EXPECT_EQ(
-        waveBitmap(name.c_str(), formatOf(channels, bits), data.data(), static_cast<int64_t>(data.size())),
-        0);
-    r.out = capture.out();
-    r.err = capture.err();
-    std::string picture = pictureName(name.c_str());
-    if (fileExists(picture)) r.bmp = parseBmp(readFile(picture));
+// The [BITMAP] lines of a run's output.
+std::string bitmapReport(const std::string& out) {
+    std::string report;
+    for (const std::string& line : lines(out)) {
+        if (line.rfind("  [BITMAP]", 0) == 0) report += line + "\n";
+    }
+    return report;
+}
+
+// Runs info with the picture option given on `values` (interleaved; 8-bit given as signed) and
+// reads the picture back.
+Rendered render(const std::string& option, int channels, int bits, const std::vector<int>& values) {
+    TempDir dir;
+    writeFile(dir / "take.wav", makeWave(channels, bits, 8000, values));
+    const RunResult run = runQor({"info", option, "take.wav"}, dir.path);
+    Rendered r{bitmapReport(run.out), run.err, {}};
+    if (fileExists(dir / "take.BMP")) r.bmp = parseBmp(readFile(dir / "take.BMP"));
     return r;
 }
 
@@ -106,47 +89,27 @@ TEST(WavePicture, NameTakesTheBmpExtension) {
 TEST(WavePicture, SamplesPerPixelChoiceAndReport) {
     struct Case {
         const char* what;
-        int channels, bits;
-        int steps, width, reduce, mode;
+        std::string option;  // /G draws peak to peak, /g the average; a width, or -samples per pixel
+        int channels, bits, steps;
         int g, columns;
     } cases[] = {
-        {"one second at 44100", 1, 8, 44100, 960, 0, 3, 46, 958},
-        {"not stretched to the width", 1, 8, 1000, 960, 0, 3, 2, 500},
-        {"short sound", 1, 16, 500, 960, 0, 1, 1, 500},
-        {"exactly the width", 1, 8, 960, 960, 0, 3, 1, 960},
-        {"one past the width", 1, 8, 961, 960, 0, 1, 2, 480},
-        {"width 500, remainder not drawn", 1, 8, 44100, 500, 0, 3, 89, 495},
-        {"reduction given", 1, 8, 44105, 960, 10, 1, 10, 4410},
-        {"stereo 16-bit", 2, 16, 2000, 960, 0, 3, 3, 666},
-        {"empty data", 1, 16, 0, 960, 0, 3, 1, 0},
+        {"one second at 44100", "/G", 1, 8, 44100, 46, 958},
+        {"not stretched to the width", "/G", 1, 8, 1000, 2, 500},
+        {"short sound", "/g", 1, 16, 500, 1, 500},
+        {"exactly the width", "/G", 1, 8, 960, 1, 960},
+        {"one past the width", "/g", 1, 8, 961, 2, 480},
+        {"reduction given, remainder not drawn", "/g-10", 1, 8, 44105, 10, 4410},
+        {"stereo 16-bit", "/G", 2, 16, 2000, 3, 666},
     };
-    TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<int> silence(static_cast<size_t>(c.steps) * c.channels, 0);
-        Rendered r = render(dir / "r.wav", c.channels, c.bits, silence, c.mode, c.width, c.reduce);
+        Rendered r = render(c.option, c.channels, c.bits, silence);
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out, report(dir / "r.BMP", c.mode, c.steps, c.columns, c.g));
-        EXPECT_EQ(settings.bitmapReduce, c.g);
+        EXPECT_EQ(r.report, report("take.BMP", c.option[1] == 'G' ? 3 : 1, c.steps, c.columns, c.g));
         EXPECT_EQ(r.bmp.width, c.columns + 14);
         EXPECT_EQ(r.bmp.height, 263);
     }
-    // With no samples nothing is drawn at all.
-    Rendered empty = render(dir / "e.wav", 1, 16, {}, 3);
-    EXPECT_EQ(empty.bmp.rows, blankRows(14, 263));
-}
-
-TEST(WavePicture, ChosenReductionHoldsForLaterPictures) {
-    TempDir dir;
-    render(dir / "a.wav", 1, 8, std::vector<int>(44100, 0), 3);
-    ASSERT_EQ(settings.bitmapReduce, 46);
-    // The second picture of the run keeps 46 samples per pixel: 500 / 46 = 10 columns.
-    std::vector<int> silence(500, 0);
-    Bytes data = sampleBytes(8, silence);
-    StreamCapture capture;
-    waveBitmap((dir / "b.wav").c_str(), formatOf(1, 8), data.data(), static_cast<int64_t>(data.size()));
-    EXPECT_EQ(capture.out(), report(dir / "b.BMP", 3, 500, 10, 46));
-    EXPECT_EQ(parseBmp(readFile(dir / "b.BMP")).width, 24);
 }
 
 TEST(WavePicture, AxisGridAndFrame) {
@@ -181,63 +144,40 @@ TEST(WavePicture, AxisGridAndFrame) {
     }
 }
 
-TEST(WavePicture, PeakToPeakTraceRows) {
+TEST(WavePicture, TraceRows) {
     struct Case {
         const char* what;
-        int bits, g;
+        std::string option;  // /G-g peak to peak, /g-g the average, g samples per column
+        int bits;
         std::vector<int> values;
         std::vector<std::vector<int>> columnRows;  // trace rows of each plot column
     } cases[] = {
-        {"16-bit extremes and small values",
-         16,
-         1,
-         {32767, -32768, 255, -255, 256, -256},
+        {"16-bit extremes and small values", "/G-1", 16, {32767, -32768, 255, -255, 256, -256},
          {{4}, {259}, {131}, {131}, {130}, {132}}},
-        {"8-bit extremes and silence", 8, 1, {127, -128, 0, 1}, {{4}, {259}, {131}, {130}}},
+        {"8-bit extremes and silence", "/G-1", 8, {127, -128, 0, 1}, {{4}, {259}, {131}, {130}}},
         // hi = 1000 / 256 = 3, lo = -3000 / 256 = -11, both truncated toward zero.
-        {"span of a two-sample column", 16, 2, {1000, -3000}, {span(128, 142)}},
-        {"full span", 8, 3, {127, 0, -128, 5, 5, 5}, {span(4, 259), {126}}},
+        {"span of a two-sample column", "/G-2", 16, {1000, -3000}, {span(128, 142)}},
+        {"full span", "/G-3", 8, {127, 0, -128, 5, 5, 5}, {span(4, 259), {126}}},
+        // The average line joins each column's point to the previous one.
+        {"mean truncated toward zero", "/g-2", 16, {1000, -3000}, {{134}}},
+        {"mean 255.5 stays on the axis", "/g-2", 16, {255, 256, -255, -256}, {{131}, {131}}},
+        {"equal neighbours", "/g-1", 8, {4, 4}, {{127}, {127}}},
+        {"down through the axis", "/g-1", 8, {10, -5}, {span(121, 131), span(131, 136)}},
+        {"up through the axis", "/g-1", 8, {-5, 10}, {span(131, 136), span(121, 131)}},
+        {"up from the axis", "/g-1", 8, {0, 6}, {{131}, span(125, 130)}},
+        {"down from the axis", "/g-1", 8, {0, -6}, {{131}, span(132, 137)}},
+        {"back to the axis from above", "/g-1", 8, {6, 0}, {span(125, 130), {131}}},
+        {"back to the axis from below", "/g-1", 8, {-6, 0}, {span(132, 137), {131}}},
+        {"growing above", "/g-1", 8, {3, 8}, {{128}, span(123, 127)}},
+        {"growing below", "/g-1", 8, {-3, -8}, {{134}, span(135, 139)}},
+        {"shrinking above", "/g-1", 8, {8, 3}, {span(123, 127), {128}}},
+        {"shrinking below", "/g-1", 8, {-8, -3}, {span(135, 139), {134}}},
+        {"full swing", "/g-1", 8, {-128, 127}, {span(131, 259), span(4, 131)}},
+        {"three columns", "/g-1", 8, {0, 2, 1}, {{131}, span(129, 130), {130}}},
     };
-    TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Rendered r = render(dir / "p.wav", 1, c.bits, c.values, 3, 960, c.g);
-        const int columns = static_cast<int>(c.columnRows.size());
-        auto expected = expectedFrame(columns);
-        for (int col = 0; col < columns; col++) {
-            for (int y : c.columnRows[col]) expected[y][10 + col] = kBlack;
-        }
-        EXPECT_EQ(r.bmp.rows, expected);
-    }
-}
-
-TEST(WavePicture, AverageLineJoinsNeighbours) {
-    struct Case {
-        const char* what;
-        int bits, g;
-        std::vector<int> values;
-        std::vector<std::vector<int>> columnRows;
-    } cases[] = {
-        {"mean truncated toward zero", 16, 2, {1000, -3000}, {{134}}},
-        {"mean 255.5 stays on the axis", 16, 2, {255, 256, -255, -256}, {{131}, {131}}},
-        {"equal neighbours", 8, 1, {4, 4}, {{127}, {127}}},
-        {"down through the axis", 8, 1, {10, -5}, {span(121, 131), span(131, 136)}},
-        {"up through the axis", 8, 1, {-5, 10}, {span(131, 136), span(121, 131)}},
-        {"up from the axis", 8, 1, {0, 6}, {{131}, span(125, 130)}},
-        {"down from the axis", 8, 1, {0, -6}, {{131}, span(132, 137)}},
-        {"back to the axis from above", 8, 1, {6, 0}, {span(125, 130), {131}}},
-        {"back to the axis from below", 8, 1, {-6, 0}, {span(132, 137), {131}}},
-        {"growing above", 8, 1, {3, 8}, {{128}, span(123, 127)}},
-        {"growing below", 8, 1, {-3, -8}, {{134}, span(135, 139)}},
-        {"shrinking above", 8, 1, {8, 3}, {span(123, 127), {128}}},
-        {"shrinking below", 8, 1, {-8, -3}, {span(135, 139), {134}}},
-        {"full swing", 8, 1, {-128, 127}, {span(131, 259), span(4, 131)}},
-        {"three columns", 8, 1, {0, 2, 1}, {{131}, span(129, 130), {130}}},
-    };
-    TempDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Rendered r = render(dir / "a.wav", 1, c.bits, c.values, 1, 960, c.g);
+        Rendered r = render(c.option, 1, c.bits, c.values);
         const int columns = static_cast<int>(c.columnRows.size());
         auto expected = expectedFrame(columns);
         for (int col = 0; col < columns; col++) {
@@ -248,9 +188,8 @@ TEST(WavePicture, AverageLineJoinsNeighbours) {
 }
 
 TEST(WavePicture, StereoTracesOverlaidInTwoColours) {
-    TempDir dir;
     // Steps (left, right): both at +50, then left on the axis and right at -50.
-    Rendered r = render(dir / "s.wav", 2, 16, {12800, 12800, 0, -12800}, 3);
+    Rendered r = render("/G", 2, 16, {12800, 12800, 0, -12800});
     EXPECT_EQ(r.bmp.at(10, 81), kNavy);  // the right channel is drawn over the left
     EXPECT_EQ(r.bmp.rowsOf(10, kMaroon), std::vector<int>{});
     EXPECT_EQ(r.bmp.rowsOf(11, kMaroon), std::vector<int>{131});
@@ -320,47 +259,40 @@ TEST(WavePicture, PlotRefusesImpossibleLayouts) {
     }
 }
 
+// A picture that would replace a source or whose name is too long is not made; the run warns,
+// still reports it, and writes its result.
 TEST(WavePicture, UnwritablePicturesWarnAndStillReport) {
-    TempDir dir;
-    const std::string take = dir / "take.bmp";
-    // A picture name of `length` characters in the folder, and the result name it comes from.
-    auto pictureOfLength = [&](size_t length) {
-        return dir.path + "/" + std::string(length - dir.path.size() - 5, 'n') + ".BMP";
-    };
-    auto resultFor = [](const std::string& picture) {
-        return picture.substr(0, picture.size() - 4) + ".wav";
+    const std::string folder(100, 'd');
+    auto named = [&](size_t length, const char* extension) {
+        return folder + "/" + std::string(length - folder.size() - 5, 'n') + extension;
     };
     struct Case {
         const char* what;
-        std::string name;     // what the caller passes
-        std::string picture;  // the picture it names
-        bool warned, pictureExists;
+        std::string result, picture;
+        bool made;
     } cases[] = {
-        {"picture is a source", take, take, true, true},
-        {"picture is a source under another name", dir.path + "/./take.bmp", dir.path + "/./take.bmp", true,
-         true},
-        {"no such folder", dir / "none/out.wav", dir / "none/out.BMP", true, false},
-        {"name of 260 characters", resultFor(pictureOfLength(260)), pictureOfLength(260), true, false},
-        {"name of 259 characters", resultFor(pictureOfLength(259)), pictureOfLength(259), false, true},
+        {"picture name is a link to the source", "out.wav", "out.BMP", false},
+        {"picture name of 260 characters", named(260, ".wav"), named(260, ".BMP"), false},
+        {"picture name of 259 characters", named(259, ".wav"), named(259, ".BMP"), true},
     };
-    ASSERT_EQ(cases[3].picture.size(), 260u);
-    const Bytes source = makeWave(1, 8, 8000, {1, 2, 3});
+    const Bytes source = makeWave(1, 16, 8000, {1000, -3000, 0});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        writeFile(take, source);
-        resetSettings();
-        settings.bitmapEnabled = 1;
-        settings.bitmapMode = 1;
-        strcpy(settings.fileNames[0], "other.wav");
-        strcpy(settings.fileNames[1], take.c_str());
-        settings.fileCount = 2;
-        const uint8_t data[] = {128, 200, 60};
-        StreamCapture capture;
-        waveBitmap(c.name.c_str(), formatOf(1, 8), data, 3);
-        EXPECT_EQ(capture.err(), c.warned ? "W [BITMAP] cannot output [" + c.picture + "]\n" : "");
-        EXPECT_EQ(capture.out(), report(c.picture, 1, 3, 3, 1));
-        EXPECT_EQ(readFile(take), source);
-        EXPECT_EQ(fileExists(c.picture), c.pictureExists);
+        TempDir dir;
+        writeFile(dir / "take.wav", source);
+        ASSERT_EQ(mkdir((dir / folder).c_str(), 0700), 0);
+        ASSERT_EQ(symlink("take.wav", (dir / "out.BMP").c_str()), 0);
+        const RunResult run = runQor({"boost", "/G", "/m2", "take.wav", c.result}, dir.path);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err, c.made ? "" : "W [BITMAP] cannot output [" + c.picture + "]\n");
+        EXPECT_EQ(bitmapReport(run.out), report(c.picture, 3, 3, 3, 1));
+        EXPECT_EQ(readFile(dir / "take.wav"), source);
+        EXPECT_EQ(parseCanonicalWave(readFile(dir / c.result)).values, (std::vector<int>{2000, -6000, 0}));
+        if (c.made) {
+            EXPECT_EQ(parseBmp(readFile(dir / c.picture)).width, 17);
+        } else if (c.picture != "out.BMP") {
+            EXPECT_FALSE(fileExists(dir / c.picture));
+        }
     }
 }
 

@@ -61,8 +61,9 @@ Bytes riffWave(const std::vector<Bytes>& chunks, int64_t riffSize) {
     return out;
 }
 
-Bytes makeWave(int channels, int bits, int sampleRate, const std::vector<int>& values) {
-    return riffWave({chunk("fmt ", fmtBody(1, channels, sampleRate, bits)), chunk("data", sampleBytes(bits, values))});
+Bytes makeWave(int channels, int bits, int sampleRate, const std::vector<int>& values, int blockAlign) {
+    return riffWave({chunk("fmt ", fmtBody(1, channels, sampleRate, bits, blockAlign)),
+                     chunk("data", sampleBytes(bits, values))});
 }
 
 void writeFile(const std::string& path, const Bytes& bytes) {

@@ -24,8 +24,9 @@ Bytes chunk(const std::string& id, const Bytes& body, int64_t sizeField = -1);
 // "RIFF" <size> "WAVE" followed by the chunks; the RIFF size covers them unless given.
 Bytes riffWave(const std::vector<Bytes>& chunks, int64_t riffSize = -1);
 
-// A canonical PCM file: fmt then data.
-Bytes makeWave(int channels, int bits, int sampleRate, const std::vector<int>& values);
+// A canonical PCM file: fmt then data. With a blockAlign beyond the samples of a step, the
+// values list every 16-bit word of the data, padding included.
+Bytes makeWave(int channels, int bits, int sampleRate, const std::vector<int>& values, int blockAlign = -1);
 
 void writeFile(const std::string& path, const Bytes& bytes);
 Bytes readFile(const std::string& path);
