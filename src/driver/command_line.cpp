@@ -262,6 +262,7 @@ void settleFileNames() {
             logFatal("E [QOR] too long filename. [%s]", name);
         }
         strcat(name, ".WAV");
+        settings.extensionAppended[i] = true;
     }
 
     int needed = 1;
@@ -282,6 +283,7 @@ void settleFileNames() {
             settings.fileCount--;
             strcpy(settings.destNameBuffer, settings.fileNames[settings.fileCount]);
             settings.fileNames[settings.fileCount][0] = '\0';
+            settings.extensionAppended[settings.fileCount] = false;
         }
         settings.destName = settings.destNameBuffer;
     }

@@ -34,6 +34,7 @@ struct Settings {
     int32_t operationCode;
     int32_t requirementMask;
     char fileNames[kMaxFileNames][kNameBufferSize];
+    bool extensionAppended[kMaxFileNames];  // the source name got ".WAV" from the parser
     int32_t fileCount;
     char destNameBuffer[kNameBufferSize];
     char* destName;  // points at destNameBuffer, or null when no file is written

@@ -6,18 +6,22 @@
 
 // A file being written. The bytes go to a new file beside the destination, which replaces the
 // destination only when all of it is written and closed: a run that fails or ends early never
-// leaves a truncated file and never damages the file that was there. A destination that exists
-// and is not a regular file (a device, a pipe) is written directly; a symbolic link is written
-// through. The first failure is kept and later writes are skipped, so that the caller reports it
-// where it reports the outcome. A file neither committed nor abandoned is abandoned when the
-// object goes (a run ended by an error leaves nothing behind).
+// leaves a truncated file and never damages the file that was there. A replaced file keeps its
+// owner, group and mode. Where the new file cannot be given the old owner and group, or the
+// destination has other hard links, the complete result is instead copied into the destination
+// (written through), so that the owner stays and every name sees the result. A destination that
+// exists and is not a regular file (a device, a pipe) is written directly; a symbolic link is
+// written through. The first failure is kept and later writes are skipped, so that the caller
+// reports it where it reports the outcome. A file neither committed nor abandoned is abandoned
+// when the object goes (a run ended by an error leaves nothing behind); a run ended by SIGTERM,
+// SIGINT or SIGHUP removes its temporary files before it ends as the signal ends it.
 struct OutputFile {
     int fd = -1;
-    int error = 0;           // the first failure, a negative errno value
-    std::string target;      // the file that commit replaces or writes
-    std::string temporary;   // empty when the destination itself is being written
-    unsigned int mode = 0;   // permissions of a replaced destination
-    bool keepMode = false;
+    int error = 0;              // the first failure, a negative errno value
+    std::string target;         // the file that commit replaces or writes
+    std::string temporary;      // empty when the destination itself is being written
+    bool writeThrough = false;  // commit copies the temporary into the target instead of renaming
+    int cleanupSlot = -1;       // where the temporary's name is kept for the signal handler
 
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
@@ -25,12 +29,19 @@ struct OutputFile {
     ~OutputFile();
 };
 
-// Starts writing `name`. Returns 0, or the failure (also kept in file.error).
+// Returns 0 when `name` does not exist or this process could open it for writing, otherwise the
+// failure opening it would give (a negative errno value: a read-only file or file system, a
+// folder in the way). A name that cannot be looked up counts as missing.
+int checkWritable(const char* name);
+
+// Starts writing `name`. Returns 0, or the failure (also kept in file.error). An existing
+// destination that could not be opened for writing is refused here and left untouched.
 int openOutput(OutputFile& file, const char* name);
 // Appends `count` bytes, resuming after short writes and interruptions.
 void writeOutput(OutputFile& file, const uint8_t* bytes, int64_t count);
 // Closes the file and puts it in place. Returns 0, or the first failure of the whole write, in
-// which case nothing has been replaced.
+// which case nothing has been replaced (a failed write-through may have left the destination
+// partly written).
 int commitOutput(OutputFile& file);
 // Closes and removes what was written, leaving the destination as it was.
 void abandonOutput(OutputFile& file);

@@ -22,6 +22,12 @@ void reportWritten(const char* name, int64_t length) {
     logLine(kLevelInfo, "- [OUTPUT2] Size       : %d Bytes", static_cast<int32_t>(length));
 }
 
+// Ends the run with the writer's line for a result that cannot be written.
+[[noreturn]] void cannotOutput(const ResultWriter& result) {
+    if (result.mode == kOutputRiff) logFatal("E [OUTPUT] cannot output [%s]", result.name.c_str());
+    logFatal("E [OUTPUT2] cannot output [%s]", result.name.c_str());
+}
+
 // The naked file's name: a destination ending in ".WAV" (any case) gets the extension of its
 // sample format, and with it the sign switch for signed 8-bit output. The extension is put into
 // destName itself, where it stays for the rest of the run.
@@ -97,8 +103,11 @@ void beginResult(ResultWriter& result, const FormatInfo& format, int64_t steps) 
         result.name = settings.destName;
     }
     if (result.mode != kOutputRiff && result.mode != kOutputNaked) return;
-    // A destination that cannot be written is reported once the result is complete, where a
-    // write failure is reported too.
+    // An existing file the user may not write is refused before any sample is produced, and
+    // left as it is.
+    if (checkWritable(result.name.c_str()) != 0) cannotOutput(result);
+    // Any other destination that cannot be written (a missing or read-only folder) is reported
+    // once the result is complete, where a write failure is reported too.
     openOutput(result.file, result.name.c_str());
     if (result.mode == kOutputRiff) {
         uint8_t header[kWaveHeaderSize];
@@ -133,11 +142,11 @@ int writeResult(ResultWriter& result) {
     if (result.written != result.steps) logInternal("E [OUTPUT] result shorter than planned.");
     const int64_t dataSize = result.steps * result.format.blockAlign;
     if (result.mode == kOutputRiff) {
-        if (commitOutput(result.file) != 0) logFatal("E [OUTPUT] cannot output [%s]", result.name.c_str());
+        if (commitOutput(result.file) != 0) cannotOutput(result);
         reportWritten(result.name.c_str(), dataSize + kWaveHeaderSize);
     } else if (result.mode == kOutputNaked) {
         if (result.switchSign) logLine(kLevelInfo, "- [SWITCH-SIGN] switched sign.");
-        if (commitOutput(result.file) != 0) logFatal("E [OUTPUT2] cannot output [%s]", result.name.c_str());
+        if (commitOutput(result.file) != 0) cannotOutput(result);
         reportWritten(result.name.c_str(), dataSize);
     }
     return 0;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "bitmap/waveform.h"
@@ -143,6 +144,25 @@ int openSource(const char* name, int64_t& size) {
     return fd;
 }
 
+// A name that got ".WAV" from the parser may be meant for a file ending in ".wav": on a
+// case-sensitive file system the two differ. When only the ".wav" file exists, that is the
+// source, and the name is rewritten in place so that every later line shows the file read. With
+// /W the destination is that same file.
+void settleSourceName(int fileIndex) {
+    if (!settings.extensionAppended[fileIndex]) return;
+    char* name = settings.fileNames[fileIndex];
+    struct stat status;
+    if (stat(name, &status) == 0 || errno != ENOENT) return;
+    std::string lower(name);
+    lower.replace(lower.size() - 4, 4, ".wav");
+    if (stat(lower.c_str(), &status) != 0) return;
+    if (fileIndex == 0 && settings.overwriteMode && settings.destName != nullptr &&
+        strcmp(settings.destName, name) == 0) {
+        strcpy(settings.destName, lower.c_str());
+    }
+    strcpy(name, lower.c_str());
+}
+
 }  // namespace
 
 void closeSources() {
@@ -152,6 +172,7 @@ void closeSources() {
 
 PcmSource* readSource(int fileIndex, int reportMode, unsigned needs) {
     if (reportMode) logLine(kLevelInfo, "- [INFO] file info ================================");
+    settleSourceName(fileIndex);
     const char* fileName = settings.fileNames[fileIndex];
     int64_t fileSize = 0;
     const int fd = openSource(fileName, fileSize);

@@ -1,0 +1,247 @@
+// Existing destinations, end to end through the binary: a file the user may not write is refused
+// and left alone; a replaced file keeps its owner, group and mode; one that cannot be given back
+// its owner, or has other names, is written through; a run stopped by a signal leaves no
+// temporary file behind; and a source named without extension is found as ".wav".
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/run_qor.h"
+#include "support/wave_writer.h"
+
+namespace {
+
+const std::vector<int> kSound = {0, 20000, -20000, 300, 25000, -7};
+
+Bytes reversed() {
+    std::vector<int> values;
+    for (int v : kSound) values.push_back(-v);
+    return makeWave(2, 16, 8000, values);
+}
+
+// Starts `argv` in `cwd` with its streams on the given descriptors. The three stopping signals
+// start at their default.
+pid_t start(std::vector<std::string> argv, const std::string& cwd, int outFd, int errFd) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int s : {SIGTERM, SIGINT, SIGHUP}) signal(s, SIG_DFL);
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        setenv("LC_ALL", "C.UTF-8", 1);
+        std::vector<char*> pointers;
+        for (std::string& a : argv) pointers.push_back(a.data());
+        pointers.push_back(nullptr);
+        execvp(pointers[0], pointers.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Starts qor with `args`, behind `prefix` (a command that runs it as another user).
+pid_t startQor(const std::vector<std::string>& prefix, const std::vector<std::string>& args,
+               const std::string& cwd, int outFd, int errFd) {
+    std::vector<std::string> argv = prefix;
+    argv.push_back(QOR_BINARY);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return start(argv, cwd, outFd, errFd);
+}
+
+RunResult runAs(const std::vector<std::string>& prefix, const std::vector<std::string>& args,
+                const std::string& cwd) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) abort();
+    const pid_t pid = startQor(prefix, args, cwd, out[1], err[1]);
+    close(out[1]);
+    close(err[1]);
+    return collectChild(pid, out[0], err[0]);
+}
+
+// A command prefix that runs a program as the user nobody, or empty when none works here.
+std::vector<std::string> nobodyPrefix() {
+    const std::vector<std::vector<std::string>> candidates = {
+        {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"},
+        {"runuser", "-u", "nobody", "--"},
+    };
+    const int null = open("/dev/null", O_WRONLY);
+    for (const auto& prefix : candidates) {
+        std::vector<std::string> argv = prefix;
+        argv.push_back("true");
+        const pid_t pid = start(argv, "/", null, null);
+        int status = 0;
+        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            close(null);
+            return prefix;
+        }
+    }
+    close(null);
+    return {};
+}
+
+bool hasTemporary(const TempDir& dir) {
+    for (const std::string& name : dir.entries()) {
+        if (name.find(".qor-") != std::string::npos) return true;
+    }
+    return false;
+}
+
+TEST(Destination, ExistingFilesAreRefusedReplacedOrWrittenThrough) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* target;  // exists before the run, holding other bytes (a.wav is the source)
+        unsigned mode;
+        bool ownedByNobody;  // else owned by the test's user
+        const char* link;    // a second name of the target, or null
+        bool runAsNobody;
+        bool needsRoot;  // the target must belong to someone other than the user writing it
+        int exitCode;
+        std::string err;
+        bool replaced;  // the target holds the result afterwards, else its old bytes
+    } cases[] = {
+        {"read-only, overwrite", {"reverse", "/W", "a.wav"}, "a.wav", 0444, false, nullptr, true, false, 255,
+         "E [OUTPUT] cannot output [a.wav]\n", false},
+        {"read-only, named last, naked", {"reverse", "/N", "a.wav", "out.wav"}, "out.PHL", 0444, false, nullptr,
+         true, false, 255, "E [OUTPUT2] cannot output [out.PHL]\n", false},
+        {"read-only picture", {"reverse", "/G", "a.wav", "out.wav"}, "out.BMP", 0444, false, nullptr, true, false,
+         1, "W [BITMAP] cannot output [out.BMP]\n", false},
+        {"another user's writable file", {"reverse", "a.wav", "out.wav"}, "out.wav", 0666, false, nullptr, true,
+         true, 1, "", true},
+        {"other hard links", {"reverse", "a.wav", "out.wav"}, "out.wav", 0644, false, "other.wav", false, false, 1,
+         "", true},
+        {"owner, group and mode kept", {"reverse", "a.wav", "out.wav"}, "out.wav", 0640, true, nullptr, false,
+         true, 1, "", true},
+    };
+    const bool root = geteuid() == 0;
+    const std::vector<std::string> dropped = root ? nobodyPrefix() : std::vector<std::string>{};
+    const passwd* nobody = getpwnam("nobody");
+    const Bytes source = makeWave(2, 16, 8000, kSound);
+    const Bytes old = makeWave(1, 8, 8000, {1, 2, 3});
+    std::string skipped;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Without root every file is the test's own; with it, nobody must be reachable.
+        if ((!root && c.needsRoot) || (root && (c.runAsNobody || c.ownedByNobody) && (dropped.empty() || !nobody))) {
+            skipped += std::string(" ") + c.name + ";";
+            continue;
+        }
+        TempDir dir;
+        chmod(dir.path.c_str(), 0777);
+        const std::string target = dir / c.target;
+        writeFile(dir / "a.wav", source);
+        if (std::string(c.target) != "a.wav") writeFile(target, old);
+        if (c.ownedByNobody) {
+            ASSERT_EQ(chown(target.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+        chmod(target.c_str(), c.mode);
+        if (c.link != nullptr) {
+            ASSERT_EQ(link(target.c_str(), (dir / c.link).c_str()), 0);
+        }
+        struct stat before;
+        ASSERT_EQ(stat(target.c_str(), &before), 0);
+        const Bytes previous = readFile(target);
+
+        RunResult r = runAs(c.runAsNobody ? dropped : std::vector<std::string>{}, c.args, dir.path);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(readFile(target), c.replaced ? reversed() : previous);
+        struct stat after;
+        ASSERT_EQ(stat(target.c_str(), &after), 0);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        EXPECT_EQ(after.st_mode & 07777, c.mode);
+        if (c.link != nullptr) {
+            struct stat other;
+            ASSERT_EQ(stat((dir / c.link).c_str(), &other), 0);
+            EXPECT_EQ(other.st_ino, after.st_ino);
+            EXPECT_EQ(readFile(dir / c.link), reversed());
+        }
+        EXPECT_FALSE(hasTemporary(dir));
+    }
+    if (!skipped.empty()) GTEST_SKIP() << "needs root and the user nobody, not checked:" << skipped;
+}
+
+TEST(Destination, AStoppedRunRemovesItsTemporaryFile) {
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signalNumber);
+        TempDir dir;
+        writeFile(dir / "a.wav", makeWave(2, 16, 8000, kSound));
+        // The run clips, and its warning comes after the last sample is written but before the
+        // file is put in place. The error stream is a pipe already full, so the run stops there,
+        // with its temporary file complete, until the signal ends it.
+        int err[2];
+        ASSERT_EQ(pipe(err), 0);
+        fcntl(err[1], F_SETFL, O_NONBLOCK);
+        const char filler[4096] = {};
+        while (write(err[1], filler, sizeof filler) > 0) {
+        }
+        while (write(err[1], filler, 1) > 0) {
+        }
+        fcntl(err[1], F_SETFL, 0);
+        const int null = open("/dev/null", O_WRONLY);
+        const pid_t pid = startQor({}, {"boost", "/m2", "/F", "a.wav", "out.wav"}, dir.path, null, err[1]);
+        close(null);
+        close(err[1]);
+        bool seen = false;
+        for (int wait = 0; wait < 500 && !seen; wait++) {
+            seen = hasTemporary(dir);
+            if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(seen) << "the run did not stop with its temporary file";
+        kill(pid, signalNumber);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        close(err[0]);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << "status " << status;
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.wav"});
+    }
+}
+
+TEST(Destination, ASourceWithoutExtensionIsFoundAsLowerCaseWav) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> present;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string fileNameLine;  // the "[info] FileName" line of the source read
+        std::vector<std::string> after;
+    } cases[] = {
+        {"info", {"take.wav"}, {"info", "take"}, 0, "  [info] FileName : take.wav", {"take.wav"}},
+        {"the appended name exists too", {"take.WAV", "take.wav"}, {"info", "take"}, 0,
+         "  [info] FileName : take.WAV", {"take.WAV", "take.wav"}},
+        {"a destination keeps .WAV", {"take.wav"}, {"reverse", "take", "out"}, 1, "  [info] FileName : take.wav",
+         {"out.WAV", "take.wav"}},
+        {"overwrite replaces the file read", {"take.wav"}, {"reverse", "/W", "take"}, 1,
+         "  [info] FileName : take.wav", {"take.wav"}},
+        {"no such file", {"take.WAVE"}, {"info", "take"}, 255, "", {"take.WAVE"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        for (const std::string& name : c.present) writeFile(dir / name, makeWave(2, 16, 8000, kSound));
+        RunResult r = runQor(c.args, dir.path);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        const std::vector<std::string> out = lines(r.out);
+        if (c.fileNameLine.empty()) {
+            EXPECT_EQ(r.err, "E [QOR] Error input file not found. [take.WAV]\n");
+        } else {
+            EXPECT_NE(std::find(out.begin(), out.end(), c.fileNameLine), out.end()) << r.out;
+        }
+        EXPECT_EQ(dir.entries(), c.after);
+    }
+}
+
+}  // namespace
