@@ -31,9 +31,10 @@ std::string bitmapReport(const std::string& out) {
 
 // Runs info with the picture option given on `values` (interleaved; 8-bit given as signed) and
 // reads the picture back.
-Rendered render(const std::string& option, int channels, int bits, const std::vector<int>& values) {
+Rendered render(const std::string& option, int channels, int bits, const std::vector<int>& values,
+                int blockAlign = -1) {
     TempDir dir;
-    writeFile(dir / "take.wav", makeWave(channels, bits, 8000, values));
+    writeFile(dir / "take.wav", makeWave(channels, bits, 8000, values, blockAlign));
     const RunResult run = runQor({"info", option, "take.wav"}, dir.path);
     Rendered r{bitmapReport(run.out), run.err, {}};
     if (fileExists(dir / "take.BMP")) r.bmp = parseBmp(readFile(dir / "take.BMP"));
@@ -151,6 +152,7 @@ TEST(WavePicture, TraceRows) {
         int bits;
         std::vector<int> values;
         std::vector<std::vector<int>> columnRows;  // trace rows of each plot column
+        int blockAlign = -1;                       // steps with padding: the values list it too
     } cases[] = {
         {"16-bit extremes and small values", "/G-1", 16, {32767, -32768, 255, -255, 256, -256},
          {{4}, {259}, {131}, {131}, {130}, {132}}},
@@ -174,10 +176,12 @@ TEST(WavePicture, TraceRows) {
         {"shrinking below", "/g-1", 8, {-8, -3}, {span(135, 139), {134}}},
         {"full swing", "/g-1", 8, {-128, 127}, {span(131, 259), span(4, 131)}},
         {"three columns", "/g-1", 8, {0, 2, 1}, {{131}, span(129, 130), {130}}},
+        // Two steps of a sample and a padding word each: the padding is never drawn.
+        {"padded steps", "/G-1", 16, {32767, -32768, -32768, 32767}, {{4}, {259}}, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Rendered r = render(c.option, 1, c.bits, c.values);
+        Rendered r = render(c.option, 1, c.bits, c.values, c.blockAlign);
         const int columns = static_cast<int>(c.columnRows.size());
         auto expected = expectedFrame(columns);
         for (int col = 0; col < columns; col++) {
