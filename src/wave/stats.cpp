@@ -10,6 +10,7 @@
 #include "driver/command_line.h"
 #include "driver/log.h"
 #include "wave/hexdump.h"
+#include "wave/running_mean.h"
 
 namespace {
 
@@ -37,30 +38,39 @@ struct ChannelSamples {
     int32_t at(int64_t s) const { return sampleValue<BytesPerSample>(first + s * stride); }
 };
 
-// Extremes, and with `withSums` the exact sums of the values and magnitudes, in one pass. The
-// sums are integers (at most 2^31 steps of at most 2^15), so the means computed from them are
-// the true means, divided once.
-template <int BytesPerSample, bool withSums>
+// The extremes of one channel.
+template <int BytesPerSample>
 void scanExtremes(const ChannelSamples<BytesPerSample>& ch, ChannelStats& st) {
     int32_t max = st.max;
     int32_t min = st.min;
-    int64_t sum = 0;
-    int64_t sumAbs = 0;
     const uint8_t* p = ch.first;
     for (int32_t s = 0; s < ch.steps; s++, p += ch.stride) {
         const int32_t value = sampleValue<BytesPerSample>(p);
         min = value < min ? value : min;
         max = value > max ? value : max;
-        if constexpr (withSums) {
-            sum += value;
-            sumAbs += value < 0 ? -value : value;
-        }
     }
     st.max = max;
     st.min = min;
-    if constexpr (withSums) {
-        st.mean = static_cast<double>(sum) / ch.steps;
-        st.meanAbs = static_cast<double>(sumAbs) / ch.steps;
+}
+
+// The extremes together with the running means, in one pass: the means are a chain of divisions
+// per channel, each waiting for the one before, and the comparisons fit into the time they wait.
+template <int BytesPerSample, int Channels>
+void scanExtremesAndMeans(const PcmSource* source, ChannelStats* stats) {
+    int32_t max[2] = {stats[0].max, stats[Channels - 1].max};
+    int32_t min[2] = {stats[0].min, stats[Channels - 1].min};
+    RunningMeans means{};
+    auto extremes = [&](int c, int32_t value) {
+        min[c] = value < min[c] ? value : min[c];
+        max[c] = value > max[c] ? value : max[c];
+    };
+    feedRunningMeansWith<BytesPerSample, Channels>(means, source->data, source->steps,
+                                                   source->format.blockAlign, extremes);
+    for (int c = 0; c < Channels; c++) {
+        stats[c].max = max[c];
+        stats[c].min = min[c];
+        stats[c].mean = means.mean[c];
+        stats[c].meanAbs = means.meanAbs[c];
     }
 }
 
@@ -78,44 +88,26 @@ void findSound(const ChannelSamples<BytesPerSample>& ch, int32_t threshold, Chan
     st.tailSilence = last + 1;  // the 1-based index of the last loud step
 }
 
-// Extremes and sums over a flat run of interleaved samples (steps without padding). With an even
-// number of lanes, lane k always holds channel k % channels, so the lanes can be kept apart in
-// vector registers and combined per channel at the end.
-template <typename Sample, bool withSums>
+// Extremes over a flat run of interleaved samples (steps without padding). With an even number of
+// lanes, lane k always holds channel k % channels, so the lanes can be kept apart in vector
+// registers and combined per channel at the end.
+template <typename Sample>
 void scanInterleaved(const uint8_t* data, int64_t count, int channels, ChannelStats* stats) {
     constexpr int kLanes = 32;
-    // Lane sums are gathered in 32 bits over blocks short enough not to overflow.
-    constexpr int64_t kBlock = 2048;
     constexpr int32_t kBias = sizeof(Sample) == 1 ? 128 : 0;
     Sample lo[kLanes];
     Sample hi[kLanes];
-    int64_t sum[kLanes] = {};
-    int64_t sumAbs[kLanes] = {};
     for (int k = 0; k < kLanes; k++) {
         lo[k] = std::numeric_limits<Sample>::max();
         hi[k] = std::numeric_limits<Sample>::min();
     }
     const int64_t vectors = count / kLanes;
-    for (int64_t v = 0; v < vectors;) {
-        const int64_t blockEnd = std::min(vectors, v + kBlock);
-        int32_t blockSum[kLanes] = {};
-        int32_t blockAbs[kLanes] = {};
-        for (; v < blockEnd; v++) {
-            Sample x[kLanes];
-            memcpy(x, data + v * kLanes * sizeof(Sample), sizeof x);
-            for (int k = 0; k < kLanes; k++) {
-                lo[k] = x[k] < lo[k] ? x[k] : lo[k];
-                hi[k] = x[k] > hi[k] ? x[k] : hi[k];
-                if constexpr (withSums) {
-                    const int32_t value = static_cast<int32_t>(x[k]) - kBias;
-                    blockSum[k] += value;
-                    blockAbs[k] += value < 0 ? -value : value;
-                }
-            }
-        }
+    for (int64_t v = 0; v < vectors; v++) {
+        Sample x[kLanes];
+        memcpy(x, data + v * kLanes * sizeof(Sample), sizeof x);
         for (int k = 0; k < kLanes; k++) {
-            sum[k] += blockSum[k];
-            sumAbs[k] += blockAbs[k];
+            lo[k] = x[k] < lo[k] ? x[k] : lo[k];
+            hi[k] = x[k] > hi[k] ? x[k] : hi[k];
         }
     }
     for (int64_t i = vectors * kLanes; i < count; i++) {
@@ -124,52 +116,37 @@ void scanInterleaved(const uint8_t* data, int64_t count, int channels, ChannelSt
         const int k = static_cast<int>(i % kLanes);
         lo[k] = x < lo[k] ? x : lo[k];
         hi[k] = x > hi[k] ? x : hi[k];
-        const int32_t value = static_cast<int32_t>(x) - kBias;
-        sum[k] += value;
-        sumAbs[k] += value < 0 ? -value : value;
     }
-    const int64_t steps = count / channels;
     for (int c = 0; c < channels; c++) {
         ChannelStats& st = stats[c];
-        int64_t channelSum = 0;
-        int64_t channelAbs = 0;
         for (int k = c; k < kLanes; k += channels) {
             st.min = std::min(st.min, static_cast<int32_t>(lo[k]) - kBias);
             st.max = std::max(st.max, static_cast<int32_t>(hi[k]) - kBias);
-            channelSum += sum[k];
-            channelAbs += sumAbs[k];
-        }
-        if constexpr (withSums) {
-            st.mean = static_cast<double>(channelSum) / steps;
-            st.meanAbs = static_cast<double>(channelAbs) / steps;
         }
     }
 }
 
+// Extremes, silence and, with `withMeans`, the running means of every channel.
 template <int BytesPerSample>
-void scanSamples(PcmSource* source, int32_t threshold, bool withSums) {
+void scanSamples(PcmSource* source, int32_t threshold, bool withMeans) {
     const int channels = source->format.channels;
-    // Steps without padding are one flat run of samples.
-    if (source->format.blockAlign == channels * BytesPerSample) {
-        using Sample = std::conditional_t<BytesPerSample == 1, uint8_t, int16_t>;
-        const int64_t count = static_cast<int64_t>(source->steps) * channels;
-        if (withSums) {
-            scanInterleaved<Sample, true>(source->data, count, channels, source->channel);
+    if (withMeans) {
+        if (channels == 1) {
+            scanExtremesAndMeans<BytesPerSample, 1>(source, source->channel);
         } else {
-            scanInterleaved<Sample, false>(source->data, count, channels, source->channel);
+            scanExtremesAndMeans<BytesPerSample, 2>(source, source->channel);
         }
+    } else if (source->format.blockAlign == channels * BytesPerSample) {
+        // Steps without padding are one flat run of samples.
+        using Sample = std::conditional_t<BytesPerSample == 1, uint8_t, int16_t>;
+        scanInterleaved<Sample>(source->data, static_cast<int64_t>(source->steps) * channels, channels,
+                                source->channel);
     }
     for (int c = 0; c < channels; c++) {
         const ChannelSamples<BytesPerSample> ch{source->data + c * BytesPerSample, source->format.blockAlign,
                                                 source->steps};
         ChannelStats& st = source->channel[c];
-        if (source->format.blockAlign != channels * BytesPerSample) {
-            if (withSums) {
-                scanExtremes<BytesPerSample, true>(ch, st);
-            } else {
-                scanExtremes<BytesPerSample, false>(ch, st);
-            }
-        }
+        if (!withMeans && source->format.blockAlign != channels * BytesPerSample) scanExtremes(ch, st);
         findSound(ch, threshold, st);
     }
 }
@@ -220,11 +197,12 @@ PcmSource* analyseSource(uint8_t* data, const FormatInfo& format, int32_t steps,
     const int32_t threshold = static_cast<int16_t>(static_cast<uint16_t>(settings.silenceThreshold & 0xFFFF));
     if (format.bitsPerSample == 8) settings.silenceFill = 128;
 
-    // The means are only ever printed, so only a report computes them.
+    // The means are only ever printed: they are worked out only when their lines will be shown.
+    const bool withMeans = reportMode != 0 && logLevelShown(kLevelInfo);
     if (bytesPerSample == 1) {
-        scanSamples<1>(source, threshold, reportMode != 0);
+        scanSamples<1>(source, threshold, withMeans);
     } else {
-        scanSamples<2>(source, threshold, reportMode != 0);
+        scanSamples<2>(source, threshold, withMeans);
     }
 
     if (reportMode) {
