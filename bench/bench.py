@@ -2,8 +2,13 @@
 """Times every qor operation as a whole process on large files, beside the I/O floor
 (`cat in > out`) and, where sox is installed, sox's nearest equivalent.
 
+`info` prints running means, a chain of divisions per channel that no reading speed can hide; it
+is also measured against the running-mean floor (qor-meanfloor: the file read and the bare
+running-mean chains over its samples, nothing else), timed in the same run, and its printed means
+are checked against the floor's.
+
 Prints one table: operation, qor median, ratio to the floor, ratio to sox, peak memory against
-the input and against input + output.
+the input and against input + output, and for `info` the ratio to the running-mean floor.
 """
 import argparse
 import os
@@ -31,6 +36,16 @@ def run_timed(cmd, cwd, runs):
         if i > 0:
             times.append(elapsed)
     return statistics.median(times), peak
+
+
+def check_means(info_cmd, floor_cmd, cwd):
+    """Stops the benchmark when the means `info` prints are not the floor's running means."""
+    def means(cmd):
+        out = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+        return [line for line in out.splitlines() if "] Avg/" in line]
+    shown, running = means(info_cmd), means(floor_cmd)
+    if not running or shown != running:
+        sys.exit(f"info prints {shown}, the running means are {running}")
 
 
 def operations(qor, steps):
@@ -73,6 +88,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--qor", default=os.path.join(ROOT, "build", "qor"))
     parser.add_argument("--makewave", default=os.path.join(ROOT, "build", "qor-makewave"))
+    parser.add_argument("--meanfloor", default=os.path.join(ROOT, "build", "qor-meanfloor"))
     parser.add_argument("--dir", default="/dev/shm/qor-bench")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--minutes", default="10,1", help="file lengths to measure, in minutes")
@@ -84,17 +100,28 @@ def main():
     rows = []
     for minutes in [float(m) for m in args.minutes.split(",")]:
         seconds = str(minutes * 60)
+        chosen = [op for op in operations(args.qor, int(minutes * 60 * 44100))
+                  if not args.only or op[0] in args.only.split(",")]
         files = {"st16.wav": ("2", "16"), "st16b.wav": ("2", "16"), "mono16.wav": ("1", "16"),
                  "mono16b.wav": ("1", "16"), "st8.wav": ("2", "8")}
+        # Only the files the chosen operations read (st16.wav always: its floor row is printed).
+        files = {name: f for name, f in files.items()
+                 if name == "st16.wav" or any(name in op[2] for op in chosen)}
         for name, (channels, bits) in files.items():
             subprocess.run([args.makewave, os.path.join(args.dir, name), seconds, channels, bits], check=True)
         floors = {}
         for name in files:
             floors[name] = run_timed(["sh", "-c", f"cat {name} > floor.out"], args.dir, args.runs)[0]
-        for name, cmd, inputs, sox_cmd in operations(args.qor, int(minutes * 60 * 44100)):
-            if args.only and name not in args.only.split(","):
-                continue
+        for name, cmd, inputs, sox_cmd in chosen:
+            mean_ratio = None
+            if cmd[1] == "info":
+                mean_floor = run_timed([args.meanfloor, inputs[0]], args.dir, args.runs)[0]
+                check_means(cmd, [args.meanfloor, inputs[0]], args.dir)
+                rows.append((f"running-mean floor: {inputs[0]} [{minutes:g} min]", mean_floor,
+                             mean_floor / floors[inputs[0]], None, None, None, 1.0))
             qor_time, peak = run_timed(cmd, args.dir, args.runs)
+            if cmd[1] == "info":
+                mean_ratio = qor_time / mean_floor
             floor = sum(floors[i] for i in inputs)
             input_bytes = sum(os.path.getsize(os.path.join(args.dir, i)) for i in inputs)
             outputs = [f for f in os.listdir(args.dir) if f.startswith("out")]
@@ -104,16 +131,18 @@ def main():
             sox_time = run_timed(sox_cmd, args.dir, args.runs)[0] if (have_sox and sox_cmd) else None
             rows.append((f"{name} [{minutes:g} min]", qor_time, qor_time / floor,
                          sox_time / qor_time if sox_time else None, peak * 1024 / input_bytes,
-                         peak * 1024 / (input_bytes + output_bytes)))
+                         peak * 1024 / (input_bytes + output_bytes), mean_ratio))
             print(f"  measured {rows[-1][0]}", file=sys.stderr)
-        rows.append((f"floor: cat st16.wav [{minutes:g} min]", floors["st16.wav"], 1.0, None, None, None))
+        rows.append((f"floor: cat st16.wav [{minutes:g} min]", floors["st16.wav"], 1.0, None, None, None, None))
 
-    print("| operation | qor median (s) | × floor | sox time ÷ qor time | peak memory ÷ input | peak memory ÷ (input + output) |")
-    print("|---|---:|---:|---:|---:|---:|")
-    for name, t, floor_ratio, sox_ratio, mem, mem_all in rows:
+    print("| operation | qor median (s) | × floor | sox time ÷ qor time | peak memory ÷ input |"
+          " peak memory ÷ (input + output) | × running-mean floor |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
+    for name, t, floor_ratio, sox_ratio, mem, mem_all, mean_ratio in rows:
         def cell(value):
             return f"{value:.2f}" if value is not None else "-"
-        print(f"| {name} | {t:.3f} | {floor_ratio:.2f} | {cell(sox_ratio)} | {cell(mem)} | {cell(mem_all)} |")
+        print(f"| {name} | {t:.3f} | {floor_ratio:.2f} | {cell(sox_ratio)} | {cell(mem)} | {cell(mem_all)} |"
+              f" {cell(mean_ratio)} |")
     shutil.rmtree(args.dir, ignore_errors=True)
 
 

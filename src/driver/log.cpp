@@ -127,6 +127,8 @@ void formatInto(const char* format, va_list args) {
 
 }  // namespace
 
+bool logLevelShown(int level) { return level <= settings.stderrThreshold || level <= settings.stdoutThreshold; }
+
 int logMessage(int level) {
     FILE* stream = nullptr;
     if (level <= settings.stderrThreshold) {

@@ -24,6 +24,10 @@ extern std::string MessageBuffer;
 // Emits MessageBuffer at `level` and empties it. Levels 0 and -1 end the run (throw QorExit).
 int logMessage(int level);
 
+// Whether a line logged at `level` reaches a stream; work done only to be printed can be skipped
+// when it does not.
+bool logLevelShown(int level);
+
 // Formats one line into MessageBuffer and emits it.
 void logLine(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Logs at level 0: the run ends.

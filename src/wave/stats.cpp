@@ -15,6 +15,7 @@
 #include "driver/command_line.h"
 #include "driver/log.h"
 #include "wave/hexdump.h"
+#include "wave/running_mean.h"
 
 namespace {
 
@@ -36,54 +37,34 @@ inline int32_t sampleValue(const uint8_t* p, int bytesPerSample) {
     return bytesPerSample == 1 ? sampleValue<1>(p) : sampleValue<2>(p);
 }
 
-// What the pass over the samples gathers for one channel: extremes, and exact sums of the
-// values and magnitudes (integers, at most 2^31 steps of at most 2^15), so the means computed
-// from them are the true means, divided once.
-struct ChannelTotals {
-    int32_t max = INT32_MIN;
-    int32_t min = INT32_MAX;
-    int64_t sum = 0;
-    int64_t sumAbs = 0;
+// What the pass over the samples gathers: each channel's extremes, and the running means when
+// they are printed.
+struct Totals {
+    int32_t max[2] = {INT32_MIN, INT32_MIN};
+    int32_t min[2] = {INT32_MAX, INT32_MAX};
+    RunningMeans means{};
 };
 
-// Extremes and sums over a flat run of interleaved samples (steps without padding). With an even
-// number of lanes, lane k always holds channel k % channels, so the lanes can be kept apart in
-// vector registers and combined per channel at the end.
-template <typename Sample, bool withSums>
-void scanInterleaved(const uint8_t* data, int64_t count, int channels, ChannelTotals* totals) {
+// Extremes over a flat run of interleaved samples (steps without padding). With an even number of
+// lanes, lane k always holds channel k % channels, so the lanes can be kept apart in vector
+// registers and combined per channel at the end.
+template <typename Sample>
+void scanInterleaved(const uint8_t* data, int64_t count, int channels, Totals& totals) {
     constexpr int kLanes = 32;
-    // Lane sums are gathered in 32 bits over blocks short enough not to overflow.
-    constexpr int64_t kBlock = 2048;
     constexpr int32_t kBias = sizeof(Sample) == 1 ? 128 : 0;
     Sample lo[kLanes];
     Sample hi[kLanes];
-    int64_t sum[kLanes] = {};
-    int64_t sumAbs[kLanes] = {};
     for (int k = 0; k < kLanes; k++) {
         lo[k] = std::numeric_limits<Sample>::max();
         hi[k] = std::numeric_limits<Sample>::min();
     }
     const int64_t vectors = count / kLanes;
-    for (int64_t v = 0; v < vectors;) {
-        const int64_t blockEnd = std::min(vectors, v + kBlock);
-        int32_t blockSum[kLanes] = {};
-        int32_t blockAbs[kLanes] = {};
-        for (; v < blockEnd; v++) {
-            Sample x[kLanes];
-            memcpy(x, data + v * kLanes * sizeof(Sample), sizeof x);
-            for (int k = 0; k < kLanes; k++) {
-                lo[k] = x[k] < lo[k] ? x[k] : lo[k];
-                hi[k] = x[k] > hi[k] ? x[k] : hi[k];
-                if constexpr (withSums) {
-                    const int32_t value = static_cast<int32_t>(x[k]) - kBias;
-                    blockSum[k] += value;
-                    blockAbs[k] += value < 0 ? -value : value;
-                }
-            }
-        }
+    for (int64_t v = 0; v < vectors; v++) {
+        Sample x[kLanes];
+        memcpy(x, data + v * kLanes * sizeof(Sample), sizeof x);
         for (int k = 0; k < kLanes; k++) {
-            sum[k] += blockSum[k];
-            sumAbs[k] += blockAbs[k];
+            lo[k] = x[k] < lo[k] ? x[k] : lo[k];
+            hi[k] = x[k] > hi[k] ? x[k] : hi[k];
         }
     }
     for (int64_t i = vectors * kLanes; i < count; i++) {
@@ -92,57 +73,62 @@ void scanInterleaved(const uint8_t* data, int64_t count, int channels, ChannelTo
         const int k = static_cast<int>(i % kLanes);
         lo[k] = x < lo[k] ? x : lo[k];
         hi[k] = x > hi[k] ? x : hi[k];
-        const int32_t value = static_cast<int32_t>(x) - kBias;
-        sum[k] += value;
-        sumAbs[k] += value < 0 ? -value : value;
     }
     // The block starts on a step, so lane k holds channel k % channels.
     for (int c = 0; c < channels; c++) {
-        ChannelTotals& t = totals[c];
         for (int k = c; k < kLanes; k += channels) {
-            t.min = std::min(t.min, static_cast<int32_t>(lo[k]) - kBias);
-            t.max = std::max(t.max, static_cast<int32_t>(hi[k]) - kBias);
-            t.sum += sum[k];
-            t.sumAbs += sumAbs[k];
+            totals.min[c] = std::min(totals.min[c], static_cast<int32_t>(lo[k]) - kBias);
+            totals.max[c] = std::max(totals.max[c], static_cast<int32_t>(hi[k]) - kBias);
         }
     }
 }
 
-// The same over steps that carry padding, one channel at a time.
+// The extremes together with the running means, in one walk: the means are a chain of divisions
+// per channel, each waiting for the one before, and the comparisons fit into the time they wait.
+template <int BytesPerSample, int Channels>
+void scanWithMeans(const uint8_t* data, int64_t steps, int64_t blockAlign, Totals& totals) {
+    auto extremes = [&totals](int c, int32_t value) {
+        totals.min[c] = value < totals.min[c] ? value : totals.min[c];
+        totals.max[c] = value > totals.max[c] ? value : totals.max[c];
+    };
+    feedRunningMeansWith<BytesPerSample, Channels>(totals.means, data, steps, blockAlign, extremes);
+}
+
+// Extremes over steps that carry padding, one channel at a time.
 template <int BytesPerSample>
-void scanPadded(const uint8_t* data, int64_t steps, int channels, int64_t blockAlign, ChannelTotals* totals) {
+void scanPadded(const uint8_t* data, int64_t steps, int channels, int64_t blockAlign, Totals& totals) {
     for (int c = 0; c < channels; c++) {
-        ChannelTotals& t = totals[c];
         const uint8_t* p = data + c * BytesPerSample;
         for (int64_t s = 0; s < steps; s++, p += blockAlign) {
             const int32_t value = sampleValue<BytesPerSample>(p);
-            t.min = value < t.min ? value : t.min;
-            t.max = value > t.max ? value : t.max;
-            t.sum += value;
-            t.sumAbs += value < 0 ? -value : value;
+            totals.min[c] = value < totals.min[c] ? value : totals.min[c];
+            totals.max[c] = value > totals.max[c] ? value : totals.max[c];
         }
     }
 }
 
-void scanExtremes(const uint8_t* data, int64_t steps, const FormatInfo& format, bool withSums,
-                  ChannelTotals* totals) {
+template <int BytesPerSample>
+void scanBlock(const uint8_t* data, int64_t steps, const FormatInfo& format, bool withMeans, Totals& totals) {
     const int channels = format.channels;
-    const int bytes = format.bitsPerSample / 8;
-    if (format.blockAlign != channels * bytes) {
-        if (bytes == 1) {
-            scanPadded<1>(data, steps, channels, format.blockAlign, totals);
+    if (withMeans) {
+        if (channels == 1) {
+            scanWithMeans<BytesPerSample, 1>(data, steps, format.blockAlign, totals);
         } else {
-            scanPadded<2>(data, steps, channels, format.blockAlign, totals);
+            scanWithMeans<BytesPerSample, 2>(data, steps, format.blockAlign, totals);
         }
-        return;
-    }
-    const int64_t count = steps * channels;
-    if (bytes == 1) {
-        withSums ? scanInterleaved<uint8_t, true>(data, count, channels, totals)
-                 : scanInterleaved<uint8_t, false>(data, count, channels, totals);
+    } else if (format.blockAlign != channels * BytesPerSample) {
+        scanPadded<BytesPerSample>(data, steps, channels, format.blockAlign, totals);
     } else {
-        withSums ? scanInterleaved<int16_t, true>(data, count, channels, totals)
-                 : scanInterleaved<int16_t, false>(data, count, channels, totals);
+        using Sample = std::conditional_t<BytesPerSample == 1, uint8_t, int16_t>;
+        scanInterleaved<Sample>(data, steps * channels, channels, totals);
+    }
+}
+
+void scanExtremes(const uint8_t* data, int64_t steps, const FormatInfo& format, bool withMeans, Totals& totals) {
+    if (format.bitsPerSample == 8) {
+        scanBlock<1>(data, steps, format, withMeans, totals);
+    } else {
+        scanBlock<2>(data, steps, format, withMeans, totals);
     }
 }
 
@@ -181,10 +167,10 @@ bool findLastLoud(const uint8_t* data, int64_t steps, int64_t base, const Format
     return false;
 }
 
-// One pass over every step: extremes (and sums for a report), the sound's bounds, and the
-// picture when one is drawn.
-void scanWhole(const PcmSource& source, int32_t threshold, bool withSums, ChannelTotals* totals,
-               SoundBounds& bounds, WavePicture* picture) {
+// One pass over every step: extremes (and the running means when they are printed), the sound's
+// bounds, and the picture when one is drawn.
+void scanWhole(const PcmSource& source, int32_t threshold, bool withMeans, Totals& totals, SoundBounds& bounds,
+               WavePicture* picture) {
     const FormatInfo& format = source.format;
     const int channels = format.channels;
     const int64_t perBlock = blockSteps(format.blockAlign);
@@ -192,7 +178,7 @@ void scanWhole(const PcmSource& source, int32_t threshold, bool withSums, Channe
     for (int64_t base = 0; base < source.steps; base += perBlock) {
         const int64_t steps = std::min(perBlock, source.steps - base);
         readSteps(source, base, steps, block.data());
-        scanExtremes(block.data(), steps, format, withSums, totals);
+        scanExtremes(block.data(), steps, format, withMeans, totals);
         for (int c = 0; c < channels; c++) {
             if (bounds.first[c] == kNoLoudStep) findFirstLoud(block.data(), steps, base, format, threshold, c, bounds);
             // A later block's loud step replaces this one's: only a block with sound is searched.
@@ -307,11 +293,12 @@ void analyseSource(PcmSource* source, int reportMode, unsigned needs, WavePictur
 
     // The border dump needs the start of the sound.
     if (settings.extraInfo) needs |= kNeedSound;
-    ChannelTotals totals[2];
+    Totals totals;
     SoundBounds bounds;
     if ((needs & kNeedExtremes) != 0 || picture != nullptr) {
-        // The means are only ever printed, so only a report sums the samples.
-        scanWhole(*source, threshold, reportMode != 0, totals, bounds, picture);
+        // The means are only ever printed: they are worked out only when their lines will be shown.
+        const bool withMeans = reportMode != 0 && logLevelShown(kLevelInfo);
+        scanWhole(*source, threshold, withMeans, totals, bounds, picture);
     } else if ((needs & kNeedSound) != 0) {
         scanSound(*source, threshold, bounds);
     }
@@ -328,10 +315,10 @@ void analyseSource(PcmSource* source, int reportMode, unsigned needs, WavePictur
     int32_t borderHead = INT32_MAX;
     for (int c = 0; c < channels; c++) {
         ChannelStats& st = source->channel[c];
-        st.max = totals[c].max;
-        st.min = totals[c].min;
-        st.mean = static_cast<double>(totals[c].sum) / steps;
-        st.meanAbs = static_cast<double>(totals[c].sumAbs) / steps;
+        st.max = totals.max[c];
+        st.min = totals.min[c];
+        st.mean = totals.means.mean[c];
+        st.meanAbs = totals.means.meanAbs[c];
         if (bounds.first[c] == kNoLoudStep) {
             st.headSilence = st.tailSilence = st.available = 0;
         } else {
