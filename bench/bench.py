@@ -7,8 +7,9 @@ is also measured against the running-mean floor (qor-meanfloor: the file read an
 running-mean chains over its samples, nothing else), timed in the same run, and its printed means
 are checked against the floor's.
 
-Prints one table: operation, qor median, ratio to the floor, ratio to sox, peak memory against
-the input and against input + output, and for `info` the ratio to the running-mean floor.
+Prints one table: operation, qor median, ratio to the floor, ratio to sox, the peak memory of qor
+and of sox in MiB, for `info` the ratio to the running-mean floor, and for the longer file the
+ratio to the same operation on the first one (18 when the cost is linear in the length).
 """
 import argparse
 import os
@@ -84,6 +85,10 @@ def operations(qor, steps):
     ]
 
 
+# The operations also measured on the long file: one of each kind of pass.
+LONG_OPERATIONS = ["info", "boost /m2", "max", "back", "l2mono", "lrsprit", "convert /f22050", "lofi", "mix"]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--qor", default=os.path.join(ROOT, "build", "qor"))
@@ -91,17 +96,24 @@ def main():
     parser.add_argument("--meanfloor", default=os.path.join(ROOT, "build", "qor-meanfloor"))
     parser.add_argument("--dir", default="/dev/shm/qor-bench")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--minutes", default="10,1", help="file lengths to measure, in minutes")
+    parser.add_argument("--minutes", default="10,180",
+                        help="file lengths to measure, in minutes; lengths of an hour or more run only "
+                             + ", ".join(LONG_OPERATIONS) + " with at most 3 runs")
     parser.add_argument("--only", default="", help="comma-separated operation names to run")
     args = parser.parse_args()
 
     have_sox = shutil.which("sox") is not None
     os.makedirs(args.dir, exist_ok=True)
     rows = []
-    for minutes in [float(m) for m in args.minutes.split(",")]:
+    times = {}  # (operation, minutes) -> qor median, for the scaling column
+    lengths = [float(m) for m in args.minutes.split(",")]
+    for minutes in lengths:
         seconds = str(minutes * 60)
+        long_file = minutes >= 60
+        runs = min(args.runs, 3) if long_file else args.runs
         chosen = [op for op in operations(args.qor, int(minutes * 60 * 44100))
-                  if not args.only or op[0] in args.only.split(",")]
+                  if (not args.only or op[0] in args.only.split(","))
+                  and (not long_file or op[0] in LONG_OPERATIONS)]
         files = {"st16.wav": ("2", "16"), "st16b.wav": ("2", "16"), "mono16.wav": ("1", "16"),
                  "mono16b.wav": ("1", "16"), "st8.wav": ("2", "8")}
         # Only the files the chosen operations read (st16.wav always: its floor row is printed).
@@ -111,38 +123,47 @@ def main():
             subprocess.run([args.makewave, os.path.join(args.dir, name), seconds, channels, bits], check=True)
         floors = {}
         for name in files:
-            floors[name] = run_timed(["sh", "-c", f"cat {name} > floor.out"], args.dir, args.runs)[0]
+            floors[name] = run_timed(["sh", "-c", f"cat {name} > floor.out"], args.dir, runs)[0]
+        os.remove(os.path.join(args.dir, "floor.out"))
         for name, cmd, inputs, sox_cmd in chosen:
             mean_ratio = None
             if cmd[1] == "info":
-                mean_floor = run_timed([args.meanfloor, inputs[0]], args.dir, args.runs)[0]
+                mean_floor, mean_peak = run_timed([args.meanfloor, inputs[0]], args.dir, runs)
                 check_means(cmd, [args.meanfloor, inputs[0]], args.dir)
                 rows.append((f"running-mean floor: {inputs[0]} [{minutes:g} min]", mean_floor,
-                             mean_floor / floors[inputs[0]], None, None, None, 1.0))
-            qor_time, peak = run_timed(cmd, args.dir, args.runs)
+                             mean_floor / floors[inputs[0]], None, mean_peak, None, 1.0, None))
+            qor_time, peak = run_timed(cmd, args.dir, runs)
+            times[(name, minutes)] = qor_time
             if cmd[1] == "info":
                 mean_ratio = qor_time / mean_floor
             floor = sum(floors[i] for i in inputs)
-            input_bytes = sum(os.path.getsize(os.path.join(args.dir, i)) for i in inputs)
-            outputs = [f for f in os.listdir(args.dir) if f.startswith("out")]
-            output_bytes = sum(os.path.getsize(os.path.join(args.dir, f)) for f in outputs)
-            for f in outputs:
-                os.remove(os.path.join(args.dir, f))
-            sox_time = run_timed(sox_cmd, args.dir, args.runs)[0] if (have_sox and sox_cmd) else None
+            for f in os.listdir(args.dir):
+                if f.startswith("out"):
+                    os.remove(os.path.join(args.dir, f))
+            sox_time, sox_peak = run_timed(sox_cmd, args.dir, runs) if (have_sox and sox_cmd) else (None, None)
+            for f in os.listdir(args.dir):
+                if f.startswith("out"):
+                    os.remove(os.path.join(args.dir, f))
+            scale = qor_time / times[(name, lengths[0])] if minutes != lengths[0] and (name, lengths[0]) in times else None
             rows.append((f"{name} [{minutes:g} min]", qor_time, qor_time / floor,
-                         sox_time / qor_time if sox_time else None, peak * 1024 / input_bytes,
-                         peak * 1024 / (input_bytes + output_bytes), mean_ratio))
+                         sox_time / qor_time if sox_time else None, peak, sox_peak, mean_ratio, scale))
             print(f"  measured {rows[-1][0]}", file=sys.stderr)
-        rows.append((f"floor: cat st16.wav [{minutes:g} min]", floors["st16.wav"], 1.0, None, None, None, None))
+        rows.append((f"floor: cat st16.wav [{minutes:g} min]", floors["st16.wav"], 1.0, None, None, None, None,
+                     None))
+        for name in files:
+            os.remove(os.path.join(args.dir, name))
 
-    print("| operation | qor median (s) | × floor | sox time ÷ qor time | peak memory ÷ input |"
-          " peak memory ÷ (input + output) | × running-mean floor |")
-    print("|---|---:|---:|---:|---:|---:|---:|")
-    for name, t, floor_ratio, sox_ratio, mem, mem_all, mean_ratio in rows:
-        def cell(value):
-            return f"{value:.2f}" if value is not None else "-"
-        print(f"| {name} | {t:.3f} | {floor_ratio:.2f} | {cell(sox_ratio)} | {cell(mem)} | {cell(mem_all)} |"
-              f" {cell(mean_ratio)} |")
+    first = f"{lengths[0]:g}-min"
+    print("| operation | qor median (s) | × floor | sox time ÷ qor time | qor peak (MiB) | sox peak (MiB) |"
+          f" × running-mean floor | × the {first} row |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
+    for name, t, floor_ratio, sox_ratio, peak, sox_peak, mean_ratio, scale in rows:
+        def cell(value, digits=2):
+            return f"{value:.{digits}f}" if value is not None else "-"
+        def mib(kib):
+            return cell(kib / 1024 if kib is not None else None, 1)
+        print(f"| {name} | {t:.3f} | {floor_ratio:.2f} | {cell(sox_ratio)} | {mib(peak)} | {mib(sox_peak)} |"
+              f" {cell(mean_ratio)} | {cell(scale, 1)} |")
     shutil.rmtree(args.dir, ignore_errors=True)
 
 

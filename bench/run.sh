@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds qor and runs the benchmark: every operation on 10-minute and 1-minute files in /dev/shm,
+# Builds qor and runs the benchmark: every operation on a 10-minute file and a
+# sample of them on a 3-hour (1.9 GB) file in /dev/shm,
 # against the I/O floor and, where sox is installed, sox. Extra arguments go to bench.py.
 set -euo pipefail
 cd "$(dirname "$0")/.."
