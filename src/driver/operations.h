@@ -71,16 +71,3 @@ struct OperationRow {
 const OperationRow* findOperation(const char* word);
 // The row of an operation code, or null.
 const OperationRow* operationByCode(int32_t code);
-
-// Steps one block of source steps: the block is read into a reused buffer and handed to `body`
-// with its first step number and its step count.
-template <typename Body>
-void forEachBlock(const PcmSource& source, int64_t first, int64_t count, uint8_t* buffer, int64_t perBlock,
-                  Body body) {
-    for (int64_t done = 0; done < count;) {
-        const int64_t n = count - done < perBlock ? count - done : perBlock;
-        readSteps(source, first + done, n, buffer);
-        body(buffer, first + done, n);
-        done += n;
-    }
-}

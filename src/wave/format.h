@@ -36,6 +36,17 @@ inline void writeInt32(uint8_t* p, int32_t v) {
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+// A sample's value: 8-bit samples are unsigned with silence at 128 and taken as byte - 128;
+// 16-bit samples are signed little-endian.
+template <int BytesPerSample>
+inline int32_t sampleValue(const uint8_t* p) {
+    if constexpr (BytesPerSample == 1) {
+        return static_cast<int32_t>(p[0]) - 128;
+    } else {
+        return readInt16(p);
+    }
+}
+
 // Reads a FormatInfo from 24 bytes laid out as in the file.
 inline FormatInfo readFormatInfo(const uint8_t* p) {
     FormatInfo f;

@@ -31,15 +31,6 @@ namespace running_mean_detail {
 // Two doubles worked on together; every operation is the IEEE one of each element.
 typedef double Pair __attribute__((vector_size(16)));
 
-template <int BytesPerSample>
-inline int32_t sampleValue(const uint8_t* p) {
-    if constexpr (BytesPerSample == 1) {
-        return static_cast<int32_t>(p[0]) - 128;
-    } else {
-        return readInt16(p);
-    }
-}
-
 inline int32_t magnitude(int32_t value) { return value < 0 ? -value : value; }
 
 }  // namespace running_mean_detail
@@ -52,7 +43,6 @@ inline void feedRunningMeansWith(RunningMeans& state, const uint8_t* data, int64
                                  PerSample&& perSample) {
     using running_mean_detail::magnitude;
     using running_mean_detail::Pair;
-    using running_mean_detail::sampleValue;
     static_assert(Channels == 1 || Channels == 2);
     // s as a double, counted up exactly (steps stay far below 2^53).
     double s = static_cast<double>(state.steps);

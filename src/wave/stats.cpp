@@ -24,16 +24,7 @@ constexpr int32_t kNoLoudStep = INT32_MIN;
 // The combined head and tail silence hold this until the first channel is taken.
 constexpr int32_t kNoChannelYet = INT32_MAX;
 
-template <int BytesPerSample>
-inline int32_t sampleValue(const uint8_t* p) {
-    if constexpr (BytesPerSample == 1) {
-        return static_cast<int32_t>(p[0]) - 128;
-    } else {
-        return readInt16(p);
-    }
-}
-
-inline int32_t sampleValue(const uint8_t* p, int bytesPerSample) {
+inline int32_t sampleOfWidth(const uint8_t* p, int bytesPerSample) {
     return bytesPerSample == 1 ? sampleValue<1>(p) : sampleValue<2>(p);
 }
 
@@ -147,7 +138,7 @@ void findFirstLoud(const uint8_t* data, int64_t steps, int64_t base, const Forma
     const int bytes = format.bitsPerSample / 8;
     const uint8_t* p = data + c * bytes;
     for (int64_t s = 0; s < steps; s++, p += format.blockAlign) {
-        if (isLoud(sampleValue(p, bytes), threshold)) {
+        if (isLoud(sampleOfWidth(p, bytes), threshold)) {
             bounds.first[c] = static_cast<int32_t>(base + s);
             return;
         }
@@ -159,7 +150,7 @@ bool findLastLoud(const uint8_t* data, int64_t steps, int64_t base, const Format
                   int c, SoundBounds& bounds) {
     const int bytes = format.bitsPerSample / 8;
     for (int64_t s = steps - 1; s >= 0; s--) {
-        if (isLoud(sampleValue(data + s * format.blockAlign + c * bytes, bytes), threshold)) {
+        if (isLoud(sampleOfWidth(data + s * format.blockAlign + c * bytes, bytes), threshold)) {
             bounds.end[c] = static_cast<int32_t>(base + s + 1);
             return true;
         }
@@ -175,17 +166,15 @@ void scanWhole(const PcmSource& source, int32_t threshold, bool withMeans, Total
     const int channels = format.channels;
     const int64_t perBlock = blockSteps(format.blockAlign);
     std::vector<uint8_t> block(static_cast<size_t>(perBlock * format.blockAlign));
-    for (int64_t base = 0; base < source.steps; base += perBlock) {
-        const int64_t steps = std::min(perBlock, source.steps - base);
-        readSteps(source, base, steps, block.data());
-        scanExtremes(block.data(), steps, format, withMeans, totals);
+    forEachBlock(source, 0, source.steps, block.data(), perBlock, [&](const uint8_t* data, int64_t base, int64_t steps) {
+        scanExtremes(data, steps, format, withMeans, totals);
         for (int c = 0; c < channels; c++) {
-            if (bounds.first[c] == kNoLoudStep) findFirstLoud(block.data(), steps, base, format, threshold, c, bounds);
+            if (bounds.first[c] == kNoLoudStep) findFirstLoud(data, steps, base, format, threshold, c, bounds);
             // A later block's loud step replaces this one's: only a block with sound is searched.
-            if (bounds.first[c] != kNoLoudStep) findLastLoud(block.data(), steps, base, format, threshold, c, bounds);
+            if (bounds.first[c] != kNoLoudStep) findLastLoud(data, steps, base, format, threshold, c, bounds);
         }
-        if (picture != nullptr) feedPicture(*picture, block.data(), steps);
-    }
+        if (picture != nullptr) feedPicture(*picture, data, steps);
+    });
 }
 
 // The sound's bounds alone, searched from either end: a sound usually starts and ends close to

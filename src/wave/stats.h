@@ -51,3 +51,16 @@ void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* o
 
 // Steps in one block of about 1 MiB, at least 1.
 int64_t blockSteps(int64_t blockAlign);
+
+// Reads `count` steps from step `first` block by block into `buffer` (perBlock steps of room) and
+// hands each block to `body` with its first step number and its step count.
+template <typename Body>
+void forEachBlock(const PcmSource& source, int64_t first, int64_t count, uint8_t* buffer, int64_t perBlock,
+                  Body body) {
+    for (int64_t done = 0; done < count;) {
+        const int64_t n = count - done < perBlock ? count - done : perBlock;
+        readSteps(source, first + done, n, buffer);
+        body(buffer, first + done, n);
+        done += n;
+    }
+}
