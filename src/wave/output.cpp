@@ -51,18 +51,33 @@ void nakedName(ResultWriter& result) {
     result.name = name;
 }
 
-// Writes bytes to the file, switched to signed 8-bit when asked.
+constexpr int64_t kStagingBytes = int64_t{1} << 20;
+
+// Hands the filled buffer to a writing thread, once the previous write is done.
+void flushStaging(ResultWriter& result) {
+    if (result.pending.valid()) result.pending.get();
+    if (result.filled == 0) return;
+    const uint8_t* bytes = result.staging[result.current].data();
+    const int64_t count = result.filled;
+    OutputFile* file = &result.file;
+    result.pending = std::async(std::launch::async, [file, bytes, count] { writeOutput(*file, bytes, count); });
+    result.current ^= 1;
+    result.filled = 0;
+}
+
+// Queues bytes for the file, switched to signed 8-bit when asked.
 void emit(ResultWriter& result, const uint8_t* bytes, int64_t count) {
-    if (!result.switchSign) {
-        writeOutput(result.file, bytes, count);
-        return;
-    }
-    uint8_t staged[65536];
-    for (int64_t at = 0; at < count; at += static_cast<int64_t>(sizeof staged)) {
-        const int64_t n = std::min<int64_t>(sizeof staged, count - at);
-        memcpy(staged, bytes + at, static_cast<size_t>(n));
-        switchSignQuietly(staged, n);
-        writeOutput(result.file, staged, n);
+    while (count > 0) {
+        std::vector<uint8_t>& buffer = result.staging[result.current];
+        if (buffer.empty()) buffer.resize(kStagingBytes);
+        const int64_t n = std::min(count, kStagingBytes - result.filled);
+        uint8_t* at = buffer.data() + result.filled;
+        memcpy(at, bytes, static_cast<size_t>(n));
+        if (result.switchSign) switchSignQuietly(at, n);
+        result.filled += n;
+        bytes += n;
+        count -= n;
+        if (result.filled == kStagingBytes) flushStaging(result);
     }
 }
 
@@ -121,7 +136,7 @@ void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps) {
     result.written += steps;
     if (result.written > result.steps) logInternal("E [OUTPUT] result longer than planned.");
     if (result.picture) feedPicture(*result.picture, samples, steps);
-    emit(result, samples, steps * result.format.blockAlign);
+    if (result.mode == kOutputRiff || result.mode == kOutputNaked) emit(result, samples, steps * result.format.blockAlign);
 }
 
 void writeSilence(ResultWriter& result, int64_t steps) {
@@ -141,6 +156,8 @@ void drawResultPicture(ResultWriter& result) {
 int writeResult(ResultWriter& result) {
     if (result.written != result.steps) logInternal("E [OUTPUT] result shorter than planned.");
     const int64_t dataSize = result.steps * result.format.blockAlign;
+    flushStaging(result);
+    if (result.pending.valid()) result.pending.get();
     if (result.mode == kOutputRiff) {
         if (commitOutput(result.file) != 0) cannotOutput(result);
         reportWritten(result.name.c_str(), dataSize + kWaveHeaderSize);

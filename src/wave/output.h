@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <future>
 #include <string>
+#include <vector>
 
 #include "bitmap/waveform.h"
 #include "driver/files.h"
@@ -29,6 +31,12 @@ struct ResultWriter {
     std::string name;     // the file written: destName, with the naked extension when it gets one
     OutputFile file;
     std::unique_ptr<WavePicture> picture;
+    // The bytes go out through two buffers: one is filled while the other is being written by a
+    // thread of its own, so that the kernel's copying overlaps the computing of the next block.
+    std::vector<uint8_t> staging[2];
+    int current = 0;
+    int64_t filled = 0;         // bytes waiting in staging[current]
+    std::future<void> pending;  // the write of the other buffer; waited for before it is reused
 };
 
 // Starts the result of `steps` steps in `format` (the caller has checked resultFits).
