@@ -52,12 +52,23 @@ inline void windowMeans(const SlidingSteps& window, double a, double b, int32_t*
     const int64_t blockAlign = window.source->format.blockAlign;
     const int64_t first = static_cast<int64_t>(a);
     const int64_t last = std::min(static_cast<int64_t>(b), static_cast<int64_t>(window.source->steps) - 1);
-    double sum[2] = {0.0, 0.0};
+    // A step's weight is min(k + 1, b) - max(k, a): the part of [k, k + 1) inside the window. For
+    // the first step that is min(k + 1, b) - a, for the steps between exactly 1, for the last
+    // k + 1 or b, less k. Each term is the same product, added in the same order, as when every
+    // weight is worked out in full.
     const uint8_t* step = window.bytes.data() + (first - window.base) * blockAlign;
-    for (int64_t k = first; k <= last; k++, step += blockAlign) {
-        const double position = static_cast<double>(k);
-        const double weight = std::min(position + 1.0, b) - std::max(position, a);
-        for (int c = 0; c < Channels; c++) sum[c] += static_cast<double>(readInt16(step + c * 2)) * weight;
+    const double firstWeight = std::min(static_cast<double>(first) + 1.0, b) - a;
+    double sum[2] = {0.0, 0.0};
+    for (int c = 0; c < Channels; c++) sum[c] += static_cast<double>(readInt16(step + c * 2)) * firstWeight;
+    if (last > first) {
+        for (int64_t k = first + 1; k < last; k++) {
+            step += blockAlign;
+            for (int c = 0; c < Channels; c++) sum[c] += static_cast<double>(readInt16(step + c * 2));
+        }
+        step += blockAlign;
+        const double position = static_cast<double>(last);
+        const double lastWeight = std::min(position + 1.0, b) - position;
+        for (int c = 0; c < Channels; c++) sum[c] += static_cast<double>(readInt16(step + c * 2)) * lastWeight;
     }
     // The weights add up to b - a, so the quotient stays within the 16-bit range.
 #if defined(__SSE2__)
