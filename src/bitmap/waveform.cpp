@@ -143,11 +143,11 @@ uint8_t traceColour(int channels, int c) {
 
 // True when the picture would replace a file this run reads: the same name as a source, or
 // the same file reached under another name.
-bool isSourceFile(const std::string& picture) {
+bool isSourceFile(const std::string& picture, const Settings& options) {
     struct stat pictureStat;
     bool pictureExists = stat(picture.c_str(), &pictureStat) == 0;
-    for (int i = 0; i < settings.fileCount && i < kMaxFileNames; i++) {
-        const char* source = settings.fileNames[i];
+    for (int i = 0; i < options.fileCount && i < kMaxFileNames; i++) {
+        const char* source = options.fileNames[i];
         if (picture == source) return true;
         struct stat sourceStat;
         if (pictureExists && stat(source, &sourceStat) == 0 && sourceStat.st_dev == pictureStat.st_dev &&
@@ -208,26 +208,28 @@ int wavePlot(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* samples,
     return 0;
 }
 
-std::unique_ptr<WavePicture> startPicture(const char* name, const FormatInfo& format, int64_t steps) {
+std::unique_ptr<WavePicture> startPicture(Settings& options, const char* name, const FormatInfo& format,
+                                          int64_t steps) {
     auto picture = std::make_unique<WavePicture>();
     picture->name = pictureName(name);
     picture->channels = format.channels;
     picture->bytes = format.bitsPerSample / 8;
     picture->blockAlign = format.blockAlign;
     picture->steps = steps;
-    picture->style = settings.bitmapMode;
+    picture->style = options.bitmapMode;
     picture->fed = 0;
 
     // Samples per pixel: a value already chosen (or given) holds for every picture of the run;
     // otherwise the fewest that keep the plot within bitmapWidth columns.
     int64_t g;
-    if (settings.bitmapReduce > 0) {
-        g = settings.bitmapReduce;
+    if (options.bitmapReduce > 0) {
+        g = options.bitmapReduce;
     } else {
-        const int64_t limit = settings.bitmapWidth > 0 ? settings.bitmapWidth : 1;
+        const int64_t limit = options.bitmapWidth > 0 ? options.bitmapWidth : 1;
         g = steps > limit ? (steps + limit - 1) / limit : 1;
         if (g > INT32_MAX) g = INT32_MAX;
-        settings.bitmapReduce = static_cast<int32_t>(g);
+        // The next picture of the run (lrsprit's right channel) takes it from here.
+        options.bitmapReduce = static_cast<int32_t>(g);
     }
     picture->g = g;
     picture->columns = steps / g;
@@ -276,11 +278,11 @@ void feedPicture(WavePicture& picture, const uint8_t* data, int64_t steps) {
     }
 }
 
-void finishPicture(WavePicture& picture) {
+void finishPicture(WavePicture& picture, const Settings& options) {
     const std::string& name = picture.name;
     const int64_t columns = picture.columns;
     bool written = false;
-    if (!isSourceFile(name) && columns <= kWidestPlot) {
+    if (!isSourceFile(name, options) && columns <= kWidestPlot) {
         Bitmap8* canvas = bitmapCreate(static_cast<int32_t>(columns + kSideMargins), kPictureHeight, name.c_str());
         if (canvas != nullptr) {
             plotFrame(canvas, kColourLightGrey, columns, kGridSpacing);

@@ -33,13 +33,18 @@ struct WavePicture {
     } trace[2];
 };
 
-// Starts the picture of `steps` steps in `format`, to be named after `name`. Chooses the samples
-// per pixel, which then hold for every later picture of the run.
-std::unique_ptr<WavePicture> startPicture(const char* name, const FormatInfo& format, int64_t steps);
+struct Settings;
+
+// Starts the picture of `steps` steps in `format`, to be named after `name`, in the style and
+// size the options give. Chooses the samples per pixel and stores them in the options, where
+// they hold for every later picture of the run.
+std::unique_ptr<WavePicture> startPicture(Settings& options, const char* name, const FormatInfo& format,
+                                          int64_t steps);
 // Feeds the next `steps` steps (blockAlign bytes apart).
 void feedPicture(WavePicture& picture, const uint8_t* data, int64_t steps);
-// Draws and writes the picture and logs its report lines.
-void finishPicture(WavePicture& picture);
+// Draws and writes the picture, unless it would replace one of the options' source files, and
+// logs its report lines.
+void finishPicture(WavePicture& picture, const Settings& options);
 
 // The picture's file name: `name` itself when its extension is ".BMP" in any case, otherwise
 // `name` with its extension replaced by (or, without one, followed by) ".BMP".

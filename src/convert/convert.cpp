@@ -21,7 +21,7 @@ struct ConvertState {
 Started startConvert(Run& run, int index, ResultPlan& plan) {
     if (index > 0) return Started::kDone;
     const PcmSource* source = run.first;
-    const int32_t target = settings.outputRate;
+    const int32_t target = run.options.outputRate;
     if (target <= 0) logFatal("E [CONVERT] frequency not set, use /f.");
 
     // One output step spans `ratio` source steps; windows read the untouched source.
@@ -49,14 +49,14 @@ Started startConvert(Run& run, int index, ResultPlan& plan) {
 // Each output step is the mean of its window of source steps; a window that covers no step (the
 // last one, when the division came out whole) is silence.
 template <int Channels>
-void convertWindows(const PcmSource& source, double ratio, ResultWriter& out) {
+void convertWindows(const PcmSource& source, double ratio, int32_t silenceFill, ResultWriter& out) {
     const int64_t blockAlign = source.format.blockAlign;
     const double end = static_cast<double>(source.steps);
     SlidingSteps window = slidingSteps(source, ratio);
     const int64_t perBlock = blockSteps(blockAlign);
     std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
     // Padding bytes of a step hold the silence fill.
-    memset(block.data(), settings.silenceFill, block.size());
+    memset(block.data(), silenceFill, block.size());
     int64_t filled = 0;
     for (int64_t i = 0; i < out.steps; i++) {
         const double a = static_cast<double>(i) * ratio;
@@ -80,9 +80,9 @@ void convertWindows(const PcmSource& source, double ratio, ResultWriter& out) {
 void flowConvert(Run& run, int, ResultWriter& out) {
     const double ratio = stateOf<ConvertState>(run).ratio;
     if (run.first->format.channels == 1) {
-        convertWindows<1>(*run.first, ratio, out);
+        convertWindows<1>(*run.first, ratio, run.options.silenceFill, out);
     } else {
-        convertWindows<2>(*run.first, ratio, out);
+        convertWindows<2>(*run.first, ratio, run.options.silenceFill, out);
     }
 }
 

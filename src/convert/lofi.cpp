@@ -67,8 +67,9 @@ void flowLofi(Run& run, int, ResultWriter& out) {
     const int channels = source.format.channels;
     const int64_t blockAlign = source.format.blockAlign;
     const int64_t steps = source.steps;
-    const std::vector<int16_t> grid = quantiseGrid(settings.outputBits);
-    const double ratio = static_cast<double>(source.format.sampleRate) / static_cast<double>(settings.outputRate);
+    const std::vector<int16_t> grid = quantiseGrid(run.options.outputBits);
+    const double ratio =
+        static_cast<double>(source.format.sampleRate) / static_cast<double>(run.options.outputRate);
     SlidingSteps window = slidingSteps(source, ratio > 1.0 ? ratio : 1.0);
     const auto release = [&](uint8_t* data, int64_t, int64_t count) {
         quantise(grid, data, count, channels, blockAlign);

@@ -22,17 +22,17 @@ Started startVcompress(Run& run, int index, ResultPlan& plan) {
     if (index > 0) return Started::kDone;
     const PcmSource* source = run.first;
     if (source->format.bitsPerSample == 8) logFatal("E [VCOMPRESS] not ready bitrate(8).");
-    logLine(kLevelInfo, "- [VCOMPRESS] threshold level %d , rate %5.2f.", settings.silenceThreshold,
-            settings.realFactor);
+    logLine(kLevelInfo, "- [VCOMPRESS] threshold level %d , rate %5.2f.", run.options.silenceThreshold,
+            run.options.realFactor);
     plan.format = source->format;
     plan.steps = source->steps;
     return Started::kResult;
 }
 
 void flowVcompress(Run& run, int, ResultWriter& out) {
-    const int32_t threshold = settings.silenceThreshold;
-    const double rate = settings.realFactor;
-    OverflowCounter overflow = overflowCounter("VCOMPRESS", "VCOMPRESS");
+    const int32_t threshold = run.options.silenceThreshold;
+    const double rate = run.options.realFactor;
+    OverflowCounter overflow = overflowCounter(run.options.overflowLimit, "VCOMPRESS", "VCOMPRESS");
     const auto map = buildSampleMap([threshold, rate](int32_t sample, int32_t& overflows) -> int32_t {
         const int32_t magnitude = std::abs(sample);
         if (magnitude < threshold) return sample;

@@ -10,8 +10,9 @@
 
 namespace {
 
-void checkRequirements(const PcmSource* first, const PcmSource* second, int operationClass) {
-    const int mask = settings.requirementMask;
+void checkRequirements(const Settings& options, const PcmSource* first, const PcmSource* second,
+                       int operationClass) {
+    const int mask = options.requirementMask;
     const FormatInfo& f = first->format;
     if (operationClass == kClassTwoSources && (mask & kRequireAgreement) != 0) {
         const FormatInfo& g = second->format;
@@ -39,11 +40,11 @@ int runEffect(Run& run) {
         ResultPlan plan{};
         const Started started = effect.start(run, index, plan);
         if (started == Started::kNoResult) return -2;
-        if (started == Started::kDone || settings.destName == nullptr) return 0;
+        if (started == Started::kDone || run.options.destName == nullptr) return 0;
         // The writer goes at the end of each round: a run ended by an error on the way leaves
         // no partial file behind.
         auto out = std::make_unique<ResultWriter>();
-        beginResult(*out, plan.format, plan.steps);
+        beginResult(*out, run.options, plan.format, plan.steps);
         effect.flow(run, index, *out);
         drawResultPicture(*out);
         if (effect.stop != nullptr) effect.stop(run, index);
@@ -51,40 +52,37 @@ int runEffect(Run& run) {
     }
 }
 
-int runOperation(int operationClass, int operationCode) {
-    switch (operationClass) {
+int runOperation(Settings& options) {
+    switch (options.operationClass) {
     case kClassOneSource:
     case kClassTwoSources:
-        if (dispatchOperation(operationClass, operationCode) < 0) {
+        if (dispatchOperation(options, options.operationClass, options.operationCode) < 0) {
             logFatal("E [QOR] unknown operation (COMMON).");
         }
-        return settings.filesWritten;
+        return options.filesWritten;
     default: {
-        PcmSource* source = readSource(0, 1);
-        if (source != nullptr && settings.exitCodeMode == 1) return source->format.channels;
-        if (source != nullptr && settings.exitCodeMode == 2) return source->format.bitsPerSample;
-        return settings.filesWritten;
+        PcmSource* source = readSource(options, 0, 1);
+        if (source != nullptr && options.exitCodeMode == 1) return source->format.channels;
+        if (source != nullptr && options.exitCodeMode == 2) return source->format.bitsPerSample;
+        return options.filesWritten;
     }
     }
 }
 
 }  // namespace
 
-int dispatchOperation(int operationClass, int operationCode) {
+int dispatchOperation(Settings& options, int operationClass, int operationCode) {
     const OperationRow* row = operationByCode(operationCode);
     if (row == nullptr) return -1;
     const Effect& effect = *row->effect;
-    PcmSource* first = readSource(0, 0, effect.needs);
+    PcmSource* first = readSource(options, 0, 0, effect.needs);
     PcmSource* second = nullptr;
-    if (operationClass == kClassTwoSources) second = readSource(1, 0, effect.needs);
+    if (operationClass == kClassTwoSources) second = readSource(options, 1, 0, effect.needs);
     if (first == nullptr || (operationClass == kClassTwoSources && second == nullptr)) return -3;
 
-    checkRequirements(first, second, operationClass);
+    checkRequirements(options, first, second, operationClass);
 
-    auto run = std::make_unique<Run>();
-    run->effect = &effect;
-    run->first = first;
-    run->second = second;
+    auto run = std::unique_ptr<Run>(new Run{options, &effect, first, second, {}});
     return runEffect(*run);
 }
 
@@ -93,7 +91,8 @@ int runQor(int argc, const char* const* argv) {
         if (argc < 2) printUsage(0);
         if (parseCommandLine(argc, argv) < 1) printUsage(-1);
         logLine(kLevelInfo, "- [QOR] Start QOR =================================");
-        int exitCode = runOperation(settings.operationClass, settings.operationCode);
+        // From here on the parsed options are handed down with every call.
+        int exitCode = runOperation(settings);
         closeSources();
         apmalloc(kReleaseAll);
         logLine(kLevelFinish, "- [QOR] finish QOR.");

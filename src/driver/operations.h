@@ -12,9 +12,12 @@
 #include "wave/stats.h"
 
 struct Effect;
+struct Settings;
 
-// One processing run: the sources it reads and the operation's own state between its handlers.
+// One processing run: its options, the sources it reads and the operation's own state between
+// its handlers.
 struct Run {
+    Settings& options;  // the parsed options; the handlers read (and the split rewrites) them here
     const Effect* effect;
     PcmSource* first;
     PcmSource* second;  // null for one-source operations

@@ -26,9 +26,9 @@ Started startConcatenation(Run& run, int index, ResultPlan& plan) {
     const double rate = first->format.sampleRate;
 
     int64_t gap = 0;
-    if (settings.lengthSteps > 0) {
-        gap = settings.lengthSteps;
-        logLine(kLevelInfo, "- [COMBINE] insert blank %d steps, %.3f seconds.", settings.lengthSteps,
+    if (run.options.lengthSteps > 0) {
+        gap = run.options.lengthSteps;
+        logLine(kLevelInfo, "- [COMBINE] insert blank %d steps, %.3f seconds.", run.options.lengthSteps,
                 static_cast<double>(gap) / rate);
     }
 

@@ -18,20 +18,20 @@ constexpr int kAdd = 5;
 constexpr int kReverse = 6;
 constexpr int kMaximize = 20;
 
-void reportGain(int code) {
-    if (code == kBoost && settings.factorMode == 1) {
-        logLine(kLevelInfo, "- [B/A] BOOST %f times by floating.", settings.realFactor);
-    } else if (code == kBoost && settings.integerFactor > 0) {
-        logLine(kLevelInfo, "- [B/A] BOOST %d times.", settings.integerFactor);
-    } else if (code == kBoost && settings.integerFactor < 0) {
+void reportGain(const Settings& options, int code) {
+    if (code == kBoost && options.factorMode == 1) {
+        logLine(kLevelInfo, "- [B/A] BOOST %f times by floating.", options.realFactor);
+    } else if (code == kBoost && options.integerFactor > 0) {
+        logLine(kLevelInfo, "- [B/A] BOOST %d times.", options.integerFactor);
+    } else if (code == kBoost && options.integerFactor < 0) {
         // Without /m, /M or /B the factor is still the unset marker: dividing by its magnitude
         // would silence the whole result, so the run is refused instead.
-        if (settings.integerFactor == kUnset) logFatal("E [B/A] ERROR in BOOST, Multiple-Level is not set.");
-        logLine(kLevelInfo, "- [B/A] BOOST 1/%d times.", -settings.integerFactor);
+        if (options.integerFactor == kUnset) logFatal("E [B/A] ERROR in BOOST, Multiple-Level is not set.");
+        logLine(kLevelInfo, "- [B/A] BOOST 1/%d times.", -options.integerFactor);
     } else if (code == kMaximize) {
         logLine(kLevelInfo, "- [B/A] MAXIMIZE.");
     } else if (code == kAdd) {
-        logLine(kLevelInfo, "- [B/A] ADD %d.", settings.addValue);
+        logLine(kLevelInfo, "- [B/A] ADD %d.", options.addValue);
     } else if (code == kReverse) {
         logLine(kLevelInfo, "- [B/A] REVERSE.");
     } else {
@@ -124,7 +124,7 @@ Started startGain(Run& run, int index, ResultPlan& plan) {
     if (index > 0) return Started::kDone;
     const int code = run.effect->variant;
     PcmSource* source = run.first;
-    reportGain(code);
+    reportGain(run.options, code);
     const int bits = source->format.bitsPerSample;
     if (bits == 8) logFatal("E [B/A] ERROR in BOOST/ADD, not ready bit-rate(8).");
     if (bits != 16) logFatal("E [B/A] ERROR in BOOST/ADD, unknown bit-rate.");
@@ -139,20 +139,21 @@ Started startGain(Run& run, int index, ResultPlan& plan) {
 void flowGain(Run& run, int, ResultWriter& out) {
     const int code = run.effect->variant;
     const PcmSource& source = *run.first;
-    OverflowCounter integerCounter = overflowCounter("B/A16", "B/A16");
-    OverflowCounter realCounter = overflowCounter("B/A16f", "B/A16");
+    const Settings& options = run.options;
+    OverflowCounter integerCounter = overflowCounter(options.overflowLimit, "B/A16", "B/A16");
+    OverflowCounter realCounter = overflowCounter(options.overflowLimit, "B/A16f", "B/A16");
     OverflowCounter* counter = &integerCounter;
-    if (code == kBoost && settings.factorMode == 1) {
+    if (code == kBoost && options.factorMode == 1) {
         counter = &realCounter;
-        streamScaled(source, out, realCounter, settings.realFactor);
-    } else if (code == kBoost && settings.integerFactor > 0) {
+        streamScaled(source, out, realCounter, options.realFactor);
+    } else if (code == kBoost && options.integerFactor > 0) {
         // Any factor from 65536 on drives every sound sample out of range, as 65536 itself does.
-        const int32_t factor = std::min(settings.integerFactor, 65536);
+        const int32_t factor = std::min(options.integerFactor, 65536);
         streamComputed(source, out, integerCounter, integerRule([factor](int32_t s) { return s * factor; }));
-    } else if (code == kBoost && settings.integerFactor < 0) {
+    } else if (code == kBoost && options.integerFactor < 0) {
         // Integer division truncates toward zero, as the factor's meaning (1/n) asks. A division
         // costs more than looking the value up.
-        const int64_t divisor = -static_cast<int64_t>(settings.integerFactor);
+        const int64_t divisor = -static_cast<int64_t>(options.integerFactor);
         const auto map = buildSampleMap(integerRule([divisor](int32_t s) { return static_cast<int32_t>(s / divisor); }));
         streamMapped(source, out, *map, integerCounter);
     } else if (code == kReverse) {
@@ -160,9 +161,9 @@ void flowGain(Run& run, int, ResultWriter& out) {
     } else if (code == kAdd) {
         // Beyond +-65536 every sample is out of range already; limiting the offset there keeps
         // the sum within 32 bits without changing any result.
-        const int32_t offset = std::clamp(settings.addValue, -65536, 65536);
+        const int32_t offset = std::clamp(options.addValue, -65536, 65536);
         streamComputed(source, out, integerCounter, integerRule([offset](int32_t s) { return s + offset; }));
-    } else if (code == kMaximize && settings.factorMode == 1) {
+    } else if (code == kMaximize && options.factorMode == 1) {
         counter = &realCounter;
         streamScaled(source, out, realCounter, stateOf<GainState>(run).maximiseFactor);
     } else {

@@ -13,8 +13,8 @@
 namespace {
 
 // The magnitude of the /L length, in 64 bits so that the unset marker has one.
-int64_t lengthMagnitude() {
-    const int64_t length = settings.lengthSteps;
+int64_t lengthMagnitude(const Settings& options) {
+    const int64_t length = options.lengthSteps;
     return length < 0 ? -length : length;
 }
 
@@ -93,9 +93,9 @@ void flowKept(Run& run, int, ResultWriter& out) {
 Started startHead(Run& run, int index, ResultPlan& plan) {
     if (index > 0) return Started::kDone;
     const PcmSource* source = run.first;
-    const int64_t length = settings.lengthSteps;
+    const int64_t length = run.options.lengthSteps;
     if (length == 0) logFatal("E [HEAD] length must over 1 or under -1.");
-    const int64_t count = lengthMagnitude();
+    const int64_t count = lengthMagnitude(run.options);
     const int64_t steps = source->steps;
     if (count > steps) logFatal("E [HEAD] too long, pickup length.");
     logLine(kLevelInfo, "- [HEAD] pickup %d steps, %.3f seconds.", static_cast<int32_t>(count),
@@ -106,8 +106,8 @@ Started startHead(Run& run, int index, ResultPlan& plan) {
 Started startCut(Run& run, int index, ResultPlan& plan) {
     if (index > 0) return Started::kDone;
     const PcmSource* source = run.first;
-    const int64_t length = settings.lengthSteps;
-    const int64_t count = lengthMagnitude();
+    const int64_t length = run.options.lengthSteps;
+    const int64_t count = lengthMagnitude(run.options);
     const int64_t steps = source->steps;
     // At least one step must remain.
     if (count >= steps) logFatal("E [CUT] too long, cutting length.");
@@ -119,10 +119,10 @@ Started startCut(Run& run, int index, ResultPlan& plan) {
 Started startInsertSilence(Run& run, int index, ResultPlan& plan) {
     if (index > 0) return Started::kDone;
     const PcmSource* source = run.first;
-    const int64_t length = settings.lengthSteps;
+    const int64_t length = run.options.lengthSteps;
     if (length == kUnset) logFatal("E [INSERTSILENT] length is not set, use /L.");
     const int64_t steps = source->steps;
-    const int64_t count = lengthMagnitude();
+    const int64_t count = lengthMagnitude(run.options);
     // A positive length must leave the source longer than the silence; a negative one of any
     // size is accepted as long as the result can be held.
     if (length >= steps || !resultFits(count + steps, blockAlignOf(source))) {

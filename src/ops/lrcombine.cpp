@@ -19,7 +19,7 @@ struct StereoCombineState {
 
 Started startStereoCombine(Run& run, int index, ResultPlan& plan) {
     if (index > 0) return Started::kDone;
-    const CompareResult* comparison = compareSources(run.first, run.second);
+    const CompareResult* comparison = compareSources(run.options, run.first, run.second);
     if (comparison == nullptr) logInternal("E [LRCOMBINE] ERROR in compare or statistics.");
     if (comparison->formatMatch == 0 || comparison->thresholdOk == 0) return Started::kNoResult;
 
@@ -33,7 +33,7 @@ Started startStereoCombine(Run& run, int index, ResultPlan& plan) {
     format.byteRate = static_cast<int32_t>(static_cast<int64_t>(format.blockAlign) * format.sampleRate);
 
     StereoCombineState& state = startState<StereoCombineState>(run);
-    state.placement = placeSecondSource(*comparison, "LRCOMBINE", format.blockAlign);
+    state.placement = placeSecondSource(run.options, *comparison, "LRCOMBINE", format.blockAlign);
     // The stereo buffer, besides the result's image.
     countArea();
     plan.format = format;
@@ -67,7 +67,7 @@ void flowStereoCombine(Run& run, int, ResultWriter& out) {
     std::vector<uint8_t> samples(static_cast<size_t>(perBlock * inAlign));
     for (int64_t from = 0; from < p.total; from += perBlock) {
         const int64_t steps = std::min<int64_t>(perBlock, p.total - from);
-        memset(block.data(), settings.silenceFill, static_cast<size_t>(steps * outAlign));
+        memset(block.data(), run.options.silenceFill, static_cast<size_t>(steps * outAlign));
         for (int channel = 0; channel < 2; channel++) {
             const PcmSource& source = *sources[channel];
             const Overlap part = overlapOf(starts[channel], source.steps, from, steps);

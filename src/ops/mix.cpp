@@ -16,17 +16,18 @@ constexpr int kCodeSubtract = 3;
 
 }  // namespace
 
-Placement placeSecondSource(const CompareResult& comparison, const char* tag, int64_t resultBlockAlign) {
+Placement placeSecondSource(const Settings& options, const CompareResult& comparison, const char* tag,
+                            int64_t resultBlockAlign) {
     // 64-bit throughout: slide + /o and the positions may leave the 32-bit range, which is refused
     // below before anything is printed with them.
     int64_t offset;
-    if (settings.absoluteOffset != kUnset) {
-        offset = settings.absoluteOffset;
+    if (options.absoluteOffset != kUnset) {
+        offset = options.absoluteOffset;
     } else {
         offset = comparison.slide;
-        if (settings.relativeOffset != kUnset) {
-            offset += settings.relativeOffset;
-            logLine(kLevelInfo, "- [%s] Relative Offset [%d].", tag, settings.relativeOffset);
+        if (options.relativeOffset != kUnset) {
+            offset += options.relativeOffset;
+            logLine(kLevelInfo, "- [%s] Relative Offset [%d].", tag, options.relativeOffset);
         }
     }
 
@@ -107,7 +108,7 @@ Started startMix(Run& run, int index, ResultPlan& plan) {
     PcmSource* first = run.first;
     PcmSource* second = run.second;
     const int code = run.effect->variant;
-    const CompareResult* comparison = compareSources(first, second);
+    const CompareResult* comparison = compareSources(run.options, first, second);
     if (comparison == nullptr) logInternal("E [MIX] ERROR in compare or statistics.");
     if (comparison->formatMatch == 0 || comparison->thresholdOk == 0) return Started::kNoResult;
 
@@ -117,7 +118,7 @@ Started startMix(Run& run, int index, ResultPlan& plan) {
     if (code == kCodeSubtract) logLine(kLevelInfo, "- [MIX] run SUBTRACT mode.");
 
     const int64_t blockAlign = first->format.blockAlign;
-    state.placement = placeSecondSource(*comparison, "MIX", blockAlign);
+    state.placement = placeSecondSource(run.options, *comparison, "MIX", blockAlign);
     // The mix buffer: source 1 itself when it spans the whole mix, a new one otherwise.
     countArea();
 
@@ -145,12 +146,14 @@ void flowMix(Run& run, int, ResultWriter& out) {
     const int64_t perBlock = blockSteps(std::max(outAlign, inAlign));
     std::vector<uint8_t> block(static_cast<size_t>(perBlock * outAlign));
     std::vector<uint8_t> added(static_cast<size_t>(perBlock * inAlign));
-    OverflowCounter counter = overflowCounter("MIX16", "MIX16");
+    OverflowCounter counter = overflowCounter(run.options.overflowLimit, "MIX16", "MIX16");
     for (int64_t from = 0; from < p.total; from += perBlock) {
         const int64_t steps = std::min<int64_t>(perBlock, p.total - from);
         const Overlap one = overlapOf(p.start1, first.steps, from, steps);
         const Overlap two = overlapOf(p.start2, second.steps, from, steps);
-        if (one.steps < steps) memset(block.data(), settings.silenceFill, static_cast<size_t>(steps * outAlign));
+        if (one.steps < steps) {
+            memset(block.data(), run.options.silenceFill, static_cast<size_t>(steps * outAlign));
+        }
         if (one.steps > 0) readSteps(first, one.first, one.steps, block.data() + one.at * outAlign);
         if (two.steps > 0) {
             readSteps(second, two.first, two.steps, added.data());

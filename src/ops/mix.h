@@ -7,6 +7,7 @@
 #include "wave/stats.h"
 
 struct Effect;
+struct Settings;
 extern const Effect kMixEffect;
 extern const Effect kSubtractEffect;
 
@@ -22,7 +23,8 @@ struct Placement {
 // comparison's slide corrected by /o. Logs the relative-offset line and the position table under
 // `tag`; ends the run with "E [tag] too long, total length." when a result of that many steps of
 // `resultBlockAlign` bytes cannot be held.
-Placement placeSecondSource(const CompareResult& comparison, const char* tag, int64_t resultBlockAlign);
+Placement placeSecondSource(const Settings& options, const CompareResult& comparison, const char* tag,
+                            int64_t resultBlockAlign);
 
 // The part of a source placed at result step `start` that falls in the result's steps
 // [from, from + count): `at` result steps into that range, `first` steps into the source, `steps`

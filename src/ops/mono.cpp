@@ -105,7 +105,7 @@ Started planMono(Run& run, int measure, ResultPlan& plan) {
     // The result's own buffer, besides its image.
     countArea();
     MonoState& state = stateOf<MonoState>(run);
-    state.counter = overflowCounter("MONOC", "MONOC");
+    state.counter = overflowCounter(run.options.overflowLimit, "MONOC", "MONOC");
     return Started::kResult;
 }
 
@@ -152,22 +152,23 @@ void flowMeasure(Run& run, int measure, ResultWriter& out) {
 
 void flowMono(Run& run, int, ResultWriter& out) { flowMeasure(run, run.effect->variant, out); }
 
-// Points the output name at `name` (a string that fits the name buffer).
-void setDestName(const char* name) {
-    memcpy(settings.destNameBuffer, name, strlen(name) + 1);
-    settings.destName = settings.destNameBuffer;
+// Points the options' output name at `name` (a string that fits the name buffer).
+void setDestName(Settings& options, const char* name) {
+    memcpy(options.destNameBuffer, name, strlen(name) + 1);
+    options.destName = options.destNameBuffer;
 }
 
 Started startSplit(Run& run, int index, ResultPlan& plan) {
     if (index > 1) return Started::kDone;
     MonoState& state = index == 0 ? startState<MonoState>(run) : stateOf<MonoState>(run);
-    if (index == 0 && (!splitName(settings.destName, "_Lch", state.names[0]) ||
-                       !splitName(settings.destName, "_Rch", state.names[1]))) {
-        logFatal("E [QOR] too long filename. [%s]", settings.destName);
+    if (index == 0 && (!splitName(run.options.destName, "_Lch", state.names[0]) ||
+                       !splitName(run.options.destName, "_Rch", state.names[1]))) {
+        logFatal("E [QOR] too long filename. [%s]", run.options.destName);
     }
-    // Each result is written under its own name: the destination is rewritten for each.
-    setDestName(state.names[index]);
-    state.counter = overflowCounter("MONOC", "MONOC");
+    // Each result is written under its own name: the destination is rewritten for each, and
+    // beginResult names the file and its picture after it.
+    setDestName(run.options, state.names[index]);
+    state.counter = overflowCounter(run.options.overflowLimit, "MONOC", "MONOC");
     return planMono(run, index == 0 ? kLeft : kRight, plan);
 }
 

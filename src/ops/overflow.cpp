@@ -1,6 +1,5 @@
 #include "ops/overflow.h"
 
-#include "driver/command_line.h"
 #include "driver/log.h"
 #include "driver/operations.h"
 
@@ -8,7 +7,7 @@
 
 void countOverflow(OverflowCounter& counter) {
     counter.count++;
-    if (counter.count > settings.overflowLimit) {
+    if (counter.count > counter.limit) {
         logFatal("E [%s] too many OverFlow (%d times), Aborted.", counter.errorTag, counter.count);
     }
 }
@@ -20,8 +19,8 @@ void reportOverflow(const OverflowCounter& counter) {
 }
 
 void addOverflows(OverflowCounter& counter, int64_t overflows) {
-    if (counter.count + overflows > settings.overflowLimit) {
-        counter.count = settings.overflowLimit;
+    if (counter.count + overflows > counter.limit) {
+        counter.count = counter.limit;
         countOverflow(counter);
     }
     counter.count += static_cast<int32_t>(overflows);

@@ -1,5 +1,5 @@
 // The overflow rule shared by every pass that computes new 16-bit samples: a value outside
-// -32768..32767 is clamped and counted; the count passing overflowLimit ends the run.
+// -32768..32767 is clamped and counted; the count passing the counter's limit ends the run.
 #pragma once
 
 #include <algorithm>
@@ -14,16 +14,18 @@
 
 struct OverflowCounter {
     int32_t count;
+    int32_t limit;           // the run's overflowLimit (/F raises it)
     const char* errorTag;    // tag of the "too many OverFlow" line, e.g. "MIX16"
     const char* warningTag;  // tag of the "found OverFlow" line
 };
 
-inline OverflowCounter overflowCounter(const char* errorTag, const char* warningTag) {
-    return OverflowCounter{0, errorTag, warningTag};
+// `limit` is the run's overflowLimit option.
+inline OverflowCounter overflowCounter(int32_t limit, const char* errorTag, const char* warningTag) {
+    return OverflowCounter{0, limit, errorTag, warningTag};
 }
 
 // Counts one clamped sample; ends the run with the pass's error line when the count exceeds
-// the overflow limit.
+// the counter's limit.
 void countOverflow(OverflowCounter& counter);
 
 // Clamps v into the 16-bit range, counting each end it crosses.

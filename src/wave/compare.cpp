@@ -25,9 +25,9 @@ void logTable(const PcmSource* a, const PcmSource* b) {
 
 // Steps by which source 2 must start later than source 1 so that their sounds line up: at the
 // first loud step, or with /T at the last one (the two sounds then end together).
-int32_t slideBetween(const PcmSource* a, const PcmSource* b) {
+int32_t slideBetween(const Settings& options, const PcmSource* a, const PcmSource* b) {
     int64_t slide;
-    if (settings.tailSideJudge != 0) {
+    if (options.tailSideJudge != 0) {
         slide = (static_cast<int64_t>(a->steps) - a->tailSilence) - (static_cast<int64_t>(b->steps) - b->tailSilence);
     } else {
         slide = static_cast<int64_t>(a->headSilence) - b->headSilence;
@@ -38,7 +38,7 @@ int32_t slideBetween(const PcmSource* a, const PcmSource* b) {
 
 }  // namespace
 
-CompareResult* compareSources(PcmSource* first, PcmSource* second) {
+CompareResult* compareSources(const Settings& options, PcmSource* first, PcmSource* second) {
     auto* result = apmallocZeroed<CompareResult>();
     result->first = first;
     result->second = second;
@@ -61,10 +61,10 @@ CompareResult* compareSources(PcmSource* first, PcmSource* second) {
         return result;
     }
     result->thresholdOk = 1;
-    logLine(kLevelInfo, "C [COMP] Threshold check OK, [%d/0x%X].", settings.silenceThreshold,
-            static_cast<unsigned>(settings.silenceThreshold));
+    logLine(kLevelInfo, "C [COMP] Threshold check OK, [%d/0x%X].", options.silenceThreshold,
+            static_cast<unsigned>(options.silenceThreshold));
 
-    result->slide = slideBetween(first, second);
+    result->slide = slideBetween(options, first, second);
 
     if (first->steps == second->steps) logLine(kLevelInfo, "C [COMP] match length.");
     if (first->available == second->available) logLine(kLevelInfo, "C [COMP] match AVAILABLE length.");
@@ -80,7 +80,7 @@ CompareResult* compareSources(PcmSource* first, PcmSource* second) {
 namespace {
 
 Started startCompare(Run& run, int, ResultPlan&) {
-    compareSources(run.first, run.second);
+    compareSources(run.options, run.first, run.second);
     return Started::kDone;
 }
 

@@ -13,7 +13,11 @@ struct CompareResult {
     int32_t slide;  // steps by which source 2 starts later than source 1
 };
 
-CompareResult* compareSources(PcmSource* first, PcmSource* second);
+struct Settings;
+
+// Compares the two analysed sources and logs the comparison; /T in the options aligns the ends
+// of their sounds instead of the starts.
+CompareResult* compareSources(const Settings& options, PcmSource* first, PcmSource* second);
 
 struct Effect;
 // compare: the comparison of two sources, written nowhere.

@@ -16,8 +16,9 @@ namespace {
 constexpr int kOutputRiff = 1;
 constexpr int kOutputNaked = 2;
 
-void reportWritten(const char* name, int64_t length) {
-    settings.filesWritten++;
+void reportWritten(Settings& options, const char* name, int64_t length) {
+    // The run's exit code is this count.
+    options.filesWritten++;
     logLine(kLevelInfo, "- [OUTPUT2] Filename   : %s", name);
     logLine(kLevelInfo, "- [OUTPUT2] Size       : %d Bytes", static_cast<int32_t>(length));
 }
@@ -29,15 +30,17 @@ void reportWritten(const char* name, int64_t length) {
 }
 
 // The naked file's name: a destination ending in ".WAV" (any case) gets the extension of its
-// sample format, and with it the sign switch for signed 8-bit output. The extension is put into
-// destName itself, where it stays for the rest of the run.
+// sample format, and with it the sign switch for signed 8-bit output.
 void nakedName(ResultWriter& result) {
-    char* name = settings.destName;
+    Settings& options = *result.options;
+    // The extension goes into destName itself and stays for the rest of the run; no later stage
+    // reads it (lrsprit worked out both its names before its first result began).
+    char* name = options.destName;
     const size_t nameLength = strlen(name);
     if (nameLength >= 4 && strcasecmp(name + nameLength - 4, ".WAV") == 0) {
         char* extension = name + nameLength - 4;
         const int bits = result.format.bitsPerSample;
-        if (bits == 8 && settings.signed8Output) {
+        if (bits == 8 && options.signed8Output) {
             strcpy(extension, ".PC8");
             result.switchSign = true;
         } else if (bits == 8) {
@@ -104,18 +107,19 @@ void buildWaveImage(const FormatInfo& format, int32_t steps, uint8_t* header) {
     writeInt32(header + 40, static_cast<int32_t>(dataSize));
 }
 
-void beginResult(ResultWriter& result, const FormatInfo& format, int64_t steps) {
+void beginResult(ResultWriter& result, Settings& options, const FormatInfo& format, int64_t steps) {
     // The result's image: an area of the run, whether or not it is ever held whole.
     countArea();
+    result.options = &options;
     result.format = format;
     result.steps = steps;
     result.written = 0;
-    result.mode = settings.outputMode;
-    if (settings.bitmapEnabled) result.picture = startPicture(settings.destName, format, steps);
+    result.mode = options.outputMode;
+    if (options.bitmapEnabled) result.picture = startPicture(options, options.destName, format, steps);
     if (result.mode == kOutputNaked) {
         nakedName(result);
     } else {
-        result.name = settings.destName;
+        result.name = options.destName;
     }
     if (result.mode != kOutputRiff && result.mode != kOutputNaked) return;
     // An existing file the user may not write is refused before any sample is produced, and
@@ -141,7 +145,7 @@ void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps) {
 
 void writeSilence(ResultWriter& result, int64_t steps) {
     std::vector<uint8_t> silence(static_cast<size_t>(std::min<int64_t>(steps, 65536) * result.format.blockAlign),
-                                 static_cast<uint8_t>(settings.silenceFill));
+                                 static_cast<uint8_t>(result.options->silenceFill));
     for (int64_t done = 0; done < steps;) {
         const int64_t n = std::min<int64_t>(65536, steps - done);
         writeSteps(result, silence.data(), n);
@@ -150,7 +154,7 @@ void writeSilence(ResultWriter& result, int64_t steps) {
 }
 
 void drawResultPicture(ResultWriter& result) {
-    if (result.picture) finishPicture(*result.picture);
+    if (result.picture) finishPicture(*result.picture, *result.options);
 }
 
 int writeResult(ResultWriter& result) {
@@ -160,11 +164,11 @@ int writeResult(ResultWriter& result) {
     if (result.pending.valid()) result.pending.get();
     if (result.mode == kOutputRiff) {
         if (commitOutput(result.file) != 0) cannotOutput(result);
-        reportWritten(result.name.c_str(), dataSize + kWaveHeaderSize);
+        reportWritten(*result.options, result.name.c_str(), dataSize + kWaveHeaderSize);
     } else if (result.mode == kOutputNaked) {
         if (result.switchSign) logLine(kLevelInfo, "- [SWITCH-SIGN] switched sign.");
         if (commitOutput(result.file) != 0) cannotOutput(result);
-        reportWritten(result.name.c_str(), dataSize);
+        reportWritten(*result.options, result.name.c_str(), dataSize);
     }
     return 0;
 }

@@ -20,9 +20,12 @@ bool resultFits(int64_t steps, int64_t blockAlign);
 // The canonical 44-byte RIFF/WAVE header of a result of `steps` steps in `format`.
 void buildWaveImage(const FormatInfo& format, int32_t steps, uint8_t* header);
 
-// A result being written to destName as its samples are produced: RIFF/WAVE or naked PCM by
-// outputMode, with its picture gathered on the way when pictures are on.
+struct Settings;
+
+// A result being written to the options' destName as its samples are produced: RIFF/WAVE or
+// naked PCM by outputMode, with its picture gathered on the way when pictures are on.
 struct ResultWriter {
+    Settings* options = nullptr;  // the run's options, given to beginResult
     FormatInfo format;
     int64_t steps = 0;    // as planned
     int64_t written = 0;  // steps written so far
@@ -39,16 +42,17 @@ struct ResultWriter {
     std::future<void> pending;  // the write of the other buffer; waited for before it is reused
 };
 
-// Starts the result of `steps` steps in `format` (the caller has checked resultFits).
-void beginResult(ResultWriter& result, const FormatInfo& format, int64_t steps);
+// Starts the result of `steps` steps in `format` (the caller has checked resultFits), written as
+// the run's options say; the writer keeps them for the calls below.
+void beginResult(ResultWriter& result, Settings& options, const FormatInfo& format, int64_t steps);
 // Appends `steps` steps of samples (format.blockAlign bytes each).
 void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps);
 // Appends `steps` silent steps (every byte the silence fill byte).
 void writeSilence(ResultWriter& result, int64_t steps);
 // Draws and writes the result's picture, when one is gathered, with its report lines.
 void drawResultPicture(ResultWriter& result);
-// Completes the file: puts it in place, counts it and logs it, or ends the run with the
-// writer's error line when it could not be written.
+// Completes the file: puts it in place, counts it in the options' filesWritten and logs it, or
+// ends the run with the writer's error line when it could not be written.
 int writeResult(ResultWriter& result);
 
 // Switches 8-bit samples between unsigned (silence 128) and signed (silence 0), in place.

@@ -148,17 +148,18 @@ int openSource(const char* name, int64_t& size) {
 // case-sensitive file system the two differ. When only the ".wav" file exists, that is the
 // source, and the name is rewritten in place so that every later line shows the file read. With
 // /W the destination is that same file.
-void settleSourceName(int fileIndex) {
-    if (!settings.extensionAppended[fileIndex]) return;
-    char* name = settings.fileNames[fileIndex];
+void settleSourceName(Settings& options, int fileIndex) {
+    if (!options.extensionAppended[fileIndex]) return;
+    char* name = options.fileNames[fileIndex];
     struct stat status;
     if (stat(name, &status) == 0 || errno != ENOENT) return;
     std::string lower(name);
     lower.replace(lower.size() - 4, 4, ".wav");
     if (stat(lower.c_str(), &status) != 0) return;
-    if (fileIndex == 0 && settings.overwriteMode && settings.destName != nullptr &&
-        strcmp(settings.destName, name) == 0) {
-        strcpy(settings.destName, lower.c_str());
+    // beginResult reads the destination, and the picture's check against the sources the names.
+    if (fileIndex == 0 && options.overwriteMode && options.destName != nullptr &&
+        strcmp(options.destName, name) == 0) {
+        strcpy(options.destName, lower.c_str());
     }
     strcpy(name, lower.c_str());
 }
@@ -170,10 +171,10 @@ void closeSources() {
     openSources.clear();
 }
 
-PcmSource* readSource(int fileIndex, int reportMode, unsigned needs) {
+PcmSource* readSource(Settings& options, int fileIndex, int reportMode, unsigned needs) {
     if (reportMode) logLine(kLevelInfo, "- [INFO] file info ================================");
-    settleSourceName(fileIndex);
-    const char* fileName = settings.fileNames[fileIndex];
+    settleSourceName(options, fileIndex);
+    const char* fileName = options.fileNames[fileIndex];
     int64_t fileSize = 0;
     const int fd = openSource(fileName, fileSize);
     const auto file = std::make_unique<FileCursor>(fd, fileSize);
@@ -240,10 +241,11 @@ PcmSource* readSource(int fileIndex, int reportMode, unsigned needs) {
                 source->format = format;
                 source->fd = fd;
                 source->dataOffset = bodyAt;
-                if (settings.bitmapEnabled && settings.operationClass == kClassInfo) {
-                    picture = startPicture(fileName, format, steps);
+                if (options.bitmapEnabled && options.operationClass == kClassInfo) {
+                    picture = startPicture(options, fileName, format, steps);
                 }
-                analyseSource(source, reportMode, reportMode ? kNeedSound | kNeedExtremes : needs, picture.get());
+                analyseSource(options, source, reportMode, reportMode ? kNeedSound | kNeedExtremes : needs,
+                              picture.get());
                 break;  // nothing after the analysed sound is read
             }
             if (usable != size) break;  // the chunk reaches the end of the file
@@ -266,7 +268,7 @@ PcmSource* readSource(int fileIndex, int reportMode, unsigned needs) {
         if ((size & 1) != 0 && offset < fileSize && file->byteAt(offset) == 0) offset++;
     }
 
-    if (picture) finishPicture(*picture);
+    if (picture) finishPicture(*picture, options);
     if (reportMode) logLine(kLevelInfo, "- [info] file info = EOF ==========================");
     return source;
 }

@@ -6,11 +6,13 @@
 #include "wave/format.h"
 #include "wave/stats.h"
 
-// Reads fileNames[fileIndex]. reportMode 1 lists the file and its statistics (info, ask),
+struct Settings;
+
+// Reads the options' fileNames[fileIndex]. reportMode 1 lists the file and its statistics (info, ask),
 // 0 analyses it quietly for a processing operation, working out what `needs` asks for. Returns
 // the source analysed from the data chunk, or null when the file holds no data chunk with at
 // least one step. The file stays open until closeSources.
-PcmSource* readSource(int fileIndex, int reportMode, unsigned needs = kNeedNothing);
+PcmSource* readSource(Settings& options, int fileIndex, int reportMode, unsigned needs = kNeedNothing);
 
 // Closes every source file the run opened.
 void closeSources();

@@ -222,15 +222,15 @@ void dumpAll(const PcmSource& source) {
     hexDumpEnd(cursor);
 }
 
-void dumpBorder(const PcmSource& source, int32_t borderHead) {
+void dumpBorder(const Settings& options, const PcmSource& source, int32_t borderHead) {
     const int bytesPerSample = source.format.bitsPerSample / 8;
     const int64_t blockAlign = source.format.blockAlign;
-    if (settings.operationClass == kClassInfo) {
+    if (options.operationClass == kClassInfo) {
         dumpAll(source);
         return;
     }
     // A window of 14 * m steps beginning 2 * m steps before the sound starts.
-    const int64_t m = settings.integerFactor;
+    const int64_t m = options.integerFactor;
     if (m <= 0) return;
     const int64_t h = borderHead;
     const int64_t start = h < 2 * m ? h : h - 2 * m;
@@ -267,7 +267,8 @@ void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* o
     }
 }
 
-void analyseSource(PcmSource* source, int reportMode, unsigned needs, WavePicture* picture) {
+void analyseSource(Settings& options, PcmSource* source, int reportMode, unsigned needs,
+                   WavePicture* picture) {
     const FormatInfo& format = source->format;
     if (format.channels > 2 || format.chunkSize == 0 || (format.bitsPerSample != 8 && format.bitsPerSample != 16)) {
         logFatal("E [FORMAT] unknown datatype.");
@@ -275,13 +276,15 @@ void analyseSource(PcmSource* source, int reportMode, unsigned needs, WavePictur
     const int32_t steps = source->steps;
     const int channels = format.channels;
     const int bytesPerSample = format.bitsPerSample / 8;
-    if (settings.silenceThreshold < 0) settings.silenceThreshold = bytesPerSample == 1 ? 16 : 1024;
+    // The default stays for the run: a second source is judged by it, compare and vcompress read it.
+    if (options.silenceThreshold < 0) options.silenceThreshold = bytesPerSample == 1 ? 16 : 1024;
     // The threshold is held in 16 bits: a larger /t keeps only its low 16 bits.
-    const int32_t threshold = static_cast<int16_t>(static_cast<uint16_t>(settings.silenceThreshold & 0xFFFF));
-    if (format.bitsPerSample == 8) settings.silenceFill = 128;
+    const int32_t threshold = static_cast<int16_t>(static_cast<uint16_t>(options.silenceThreshold & 0xFFFF));
+    // The silence that writeSilence, mix, lrcombine and convert put in results from now on.
+    if (format.bitsPerSample == 8) options.silenceFill = 128;
 
     // The border dump needs the start of the sound.
-    if (settings.extraInfo) needs |= kNeedSound;
+    if (options.extraInfo) needs |= kNeedSound;
     Totals totals;
     SoundBounds bounds;
     if ((needs & kNeedExtremes) != 0 || picture != nullptr) {
@@ -318,8 +321,8 @@ void analyseSource(PcmSource* source, int reportMode, unsigned needs, WavePictur
         }
         if (source->headSilence == kNoChannelYet) {
             source->headSilence = st.headSilence;
-        } else if (settings.bothChannelJudge ? st.headSilence > source->headSilence
-                                             : st.headSilence < source->headSilence) {
+        } else if (options.bothChannelJudge ? st.headSilence > source->headSilence
+                                            : st.headSilence < source->headSilence) {
             source->headSilence = st.headSilence;
         }
         if (st.tailSilence < source->tailSilence) source->tailSilence = st.tailSilence;
@@ -338,5 +341,5 @@ void analyseSource(PcmSource* source, int reportMode, unsigned needs, WavePictur
     // A threshold above everything in the source leaves nothing available.
     if (!anyLoud) source->available = 0;
 
-    if (settings.extraInfo) dumpBorder(*source, borderHead);
+    if (options.extraInfo) dumpBorder(options, *source, borderHead);
 }

@@ -39,11 +39,14 @@ enum AnalysisNeed : unsigned {
 };
 
 struct WavePicture;
+struct Settings;
 
 // Analyses the source's `steps` (at least 1) steps, already placed by the caller (fd, offset,
-// format, steps). reportMode 1 prints the statistics. `picture`, when given, is fed every step
-// in the same pass. Writes the run's default silence threshold and the 8-bit silence fill.
-void analyseSource(PcmSource* source, int reportMode, unsigned needs, WavePicture* picture);
+// format, steps), as the run's options ask. reportMode 1 prints the statistics. `picture`, when
+// given, is fed every step in the same pass. Writes into the options the run's default silence
+// threshold and the 8-bit silence fill.
+void analyseSource(Settings& options, PcmSource* source, int reportMode, unsigned needs,
+                   WavePicture* picture);
 
 // Reads `count` steps from step `first` of the source into `out` (count * blockAlign bytes).
 // Ends the run with the read error line when the file no longer holds them.
