@@ -36,7 +36,7 @@ Started startConvert(Run& run, int index, ResultPlan& plan) {
     if (!resultFits(windows, blockAlign)) logFatal("E [CONVERT] too long, total length.");
 
     startState<ConvertState>(run).ratio = ratio;
-    // The converted buffer, besides the result's image.
+    // The release line counts the converted samples as an area of the run, besides the result.
     countArea();
     FormatInfo format = source->format;
     format.sampleRate = target;

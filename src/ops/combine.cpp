@@ -38,7 +38,7 @@ Started startConcatenation(Run& run, int index, ResultPlan& plan) {
             static_cast<double>(total) / rate);
 
     startState<ConcatenationState>(run).gap = gap;
-    // The joined buffer, besides the result's image.
+    // The release line counts the joined samples as an area of the run, besides the result.
     countArea();
     plan.format = first->format;
     plan.steps = total;

@@ -70,7 +70,7 @@ Started planKept(Run& run, int64_t first, int64_t count, int64_t silence, bool s
     state.count = count;
     state.silence = silence;
     state.silenceFirst = silenceFirst;
-    // The result's own buffer (or the run of source steps standing for it), besides its image.
+    // The release line counts the kept steps as an area of the run, besides the result.
     countArea();
     plan.format = run.first->format;
     plan.steps = count + silence;
@@ -82,10 +82,10 @@ void flowKept(Run& run, int, ResultWriter& out) {
     const LengthState& state = stateOf<LengthState>(run);
     const PcmSource& source = *run.first;
     if (state.silenceFirst) writeSilence(out, state.silence);
-    const int64_t perBlock = blockSteps(source.format.blockAlign);
-    std::vector<uint8_t> block(static_cast<size_t>(std::min(perBlock, std::max<int64_t>(state.count, 1)) *
-                                                   source.format.blockAlign));
-    forEachBlock(source, state.first, state.count, block.data(), std::min(perBlock, std::max<int64_t>(state.count, 1)),
+    // A short head needs no more room than its own steps.
+    const int64_t perBlock = std::min(blockSteps(source.format.blockAlign), std::max<int64_t>(state.count, 1));
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * source.format.blockAlign));
+    forEachBlock(source, state.first, state.count, block.data(), perBlock,
                  [&](const uint8_t* data, int64_t, int64_t steps) { writeSteps(out, data, steps); });
     if (!state.silenceFirst) writeSilence(out, state.silence);
 }

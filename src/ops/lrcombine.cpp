@@ -34,7 +34,7 @@ Started startStereoCombine(Run& run, int index, ResultPlan& plan) {
 
     StereoCombineState& state = startState<StereoCombineState>(run);
     state.placement = placeSecondSource(run.options, *comparison, "LRCOMBINE", format.blockAlign);
-    // The stereo buffer, besides the result's image.
+    // The release line counts the stereo samples as an area of the run, besides the result.
     countArea();
     plan.format = format;
     plan.steps = state.placement.total;

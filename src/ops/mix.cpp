@@ -119,7 +119,7 @@ Started startMix(Run& run, int index, ResultPlan& plan) {
 
     const int64_t blockAlign = first->format.blockAlign;
     state.placement = placeSecondSource(run.options, *comparison, "MIX", blockAlign);
-    // The mix buffer: source 1 itself when it spans the whole mix, a new one otherwise.
+    // The release line counts the mixed samples as an area of the run, besides the result.
     countArea();
 
     switch (second->format.bitsPerSample) {

@@ -102,7 +102,7 @@ Started planMono(Run& run, int measure, ResultPlan& plan) {
     format.byteRate = static_cast<int32_t>(static_cast<int64_t>(width) * format.sampleRate);
     plan.format = format;
     plan.steps = source->steps;
-    // The result's own buffer, besides its image.
+    // The release line counts the mono samples as an area of the run, besides the result.
     countArea();
     MonoState& state = stateOf<MonoState>(run);
     state.counter = overflowCounter(run.options.overflowLimit, "MONOC", "MONOC");
