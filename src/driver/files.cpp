@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <pthread.h>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -69,19 +70,6 @@ void installCleanup() {
     }
 }
 
-// Holds the cleanup signals back while a temporary file is created, renamed or removed together
-// with its entry in the table, so that the handler never sees the two disagree.
-struct SignalsHeld {
-    sigset_t previous;
-    SignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int s : kCleanupSignals) sigaddset(&held, s);
-        sigprocmask(SIG_BLOCK, &held, &previous);
-    }
-    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
-};
-
 void rememberTemporary(OutputFile& file) {
     if (file.temporary.size() >= kCleanupNameSize) return;
     for (int i = 0; i < kCleanupSlots; i++) {
@@ -122,6 +110,15 @@ void copyIntoTarget(OutputFile& file) {
 
 }  // namespace
 
+CleanupSignalsHeld::CleanupSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int s : kCleanupSignals) sigaddset(&held, s);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+
 OutputFile::~OutputFile() { abandonOutput(*this); }
 
 int checkWritable(const char* name) {
@@ -161,7 +158,7 @@ int openOutput(OutputFile& file, const char* name) {
     const std::string base =
         (slash == std::string::npos ? file.target : file.target.substr(slash + 1)).substr(0, 200);
     {
-        const SignalsHeld held;
+        const CleanupSignalsHeld held;
         for (int attempt = 0; attempt < 100 && file.fd < 0; attempt++) {
             file.temporary =
                 folder + "." + base + ".qor-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
@@ -202,7 +199,7 @@ void writeOutput(OutputFile& file, const uint8_t* bytes, int64_t count) {
 
 int commitOutput(OutputFile& file) {
     if (file.fd < 0 && file.temporary.empty()) return file.error;
-    const SignalsHeld held;
+    const CleanupSignalsHeld held;
     if (file.writeThrough) {
         // A signal waits until the copy is over: a stopped run never leaves the destination
         // half rewritten.
@@ -224,7 +221,7 @@ int commitOutput(OutputFile& file) {
 
 void abandonOutput(OutputFile& file) {
     if (file.fd < 0 && file.temporary.empty()) return;
-    const SignalsHeld held;
+    const CleanupSignalsHeld held;
     if (file.fd >= 0) close(file.fd);
     file.fd = -1;
     if (!file.temporary.empty()) unlink(file.temporary.c_str());

@@ -1,6 +1,7 @@
 // Writing files so that a failure never leaves a truncated file behind.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -33,6 +34,17 @@ struct OutputFile {
 // failure opening it would give (a negative errno value: a read-only file or file system, a
 // folder in the way). A name that cannot be looked up counts as missing.
 int checkWritable(const char* name);
+
+// Holds SIGTERM, SIGINT and SIGHUP back in this thread while it lives: while a temporary file is
+// created, renamed or removed together with its entry in the table the handler reads, and while
+// a thread is started, which then never takes them (they stay with the main thread).
+struct CleanupSignalsHeld {
+    sigset_t previous;
+    CleanupSignalsHeld();
+    ~CleanupSignalsHeld();
+    CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+    CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+};
 
 // Starts writing `name`. Returns 0, or the failure (also kept in file.error). An existing
 // destination that could not be opened for writing is refused here and left untouched.

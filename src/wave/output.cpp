@@ -63,6 +63,7 @@ void flushStaging(ResultWriter& result) {
     const uint8_t* bytes = result.staging[result.current].data();
     const int64_t count = result.filled;
     OutputFile* file = &result.file;
+    const CleanupSignalsHeld held;  // the writing thread leaves the stopping signals to this one
     result.pending = std::async(std::launch::async, [file, bytes, count] { writeOutput(*file, bytes, count); });
     result.current ^= 1;
     result.filled = 0;
