@@ -13,26 +13,24 @@
 
 namespace {
 
-constexpr int kBoost = 4;
-constexpr int kAdd = 5;
-constexpr int kReverse = 6;
-constexpr int kMaximize = 20;
+// Which rule an effect of this file applies (its variant).
+enum GainRule : int { kBoost, kAdd, kReverse, kMaximize };
 
-void reportGain(const Settings& options, int code) {
-    if (code == kBoost && options.factorMode == 1) {
+void reportGain(const Settings& options, int rule) {
+    if (rule == kBoost && options.factorMode == 1) {
         logLine(kLevelInfo, "- [B/A] BOOST %f times by floating.", options.realFactor);
-    } else if (code == kBoost && options.integerFactor > 0) {
+    } else if (rule == kBoost && options.integerFactor > 0) {
         logLine(kLevelInfo, "- [B/A] BOOST %d times.", options.integerFactor);
-    } else if (code == kBoost && options.integerFactor < 0) {
+    } else if (rule == kBoost && options.integerFactor < 0) {
         // Without /m, /M or /B the factor is still the unset marker: dividing by its magnitude
         // would silence the whole result, so the run is refused instead.
         if (options.integerFactor == kUnset) logFatal("E [B/A] ERROR in BOOST, Multiple-Level is not set.");
         logLine(kLevelInfo, "- [B/A] BOOST 1/%d times.", -options.integerFactor);
-    } else if (code == kMaximize) {
+    } else if (rule == kMaximize) {
         logLine(kLevelInfo, "- [B/A] MAXIMIZE.");
-    } else if (code == kAdd) {
+    } else if (rule == kAdd) {
         logLine(kLevelInfo, "- [B/A] ADD %d.", options.addValue);
-    } else if (code == kReverse) {
+    } else if (rule == kReverse) {
         logLine(kLevelInfo, "- [B/A] REVERSE.");
     } else {
         // Not fatal here: the sample pass refuses the run at its first sample.
@@ -122,14 +120,14 @@ struct GainState {
 
 Started startGain(Run& run, int index, ResultPlan& plan) {
     if (index > 0) return Started::kDone;
-    const int code = run.effect->variant;
+    const int rule = run.effect->variant;
     PcmSource* source = run.first;
-    reportGain(run.options, code);
+    reportGain(run.options, rule);
     const int bits = source->format.bitsPerSample;
     if (bits == 8) logFatal("E [B/A] ERROR in BOOST/ADD, not ready bit-rate(8).");
     if (bits != 16) logFatal("E [B/A] ERROR in BOOST/ADD, unknown bit-rate.");
     GainState& state = startState<GainState>(run);
-    if (code == kMaximize) state.maximiseFactor = maximiseFactor(source);
+    if (rule == kMaximize) state.maximiseFactor = maximiseFactor(source);
     plan.format = source->format;
     plan.steps = source->steps;
     return Started::kResult;
@@ -137,33 +135,33 @@ Started startGain(Run& run, int index, ResultPlan& plan) {
 
 // Rewrites every 16-bit sample of the source, in storage order, into the result.
 void flowGain(Run& run, int, ResultWriter& out) {
-    const int code = run.effect->variant;
+    const int rule = run.effect->variant;
     const PcmSource& source = *run.first;
     const Settings& options = run.options;
     OverflowCounter integerCounter = overflowCounter(options.overflowLimit, "B/A16", "B/A16");
     OverflowCounter realCounter = overflowCounter(options.overflowLimit, "B/A16f", "B/A16");
     OverflowCounter* counter = &integerCounter;
-    if (code == kBoost && options.factorMode == 1) {
+    if (rule == kBoost && options.factorMode == 1) {
         counter = &realCounter;
         streamScaled(source, out, realCounter, options.realFactor);
-    } else if (code == kBoost && options.integerFactor > 0) {
+    } else if (rule == kBoost && options.integerFactor > 0) {
         // Any factor from 65536 on drives every sound sample out of range, as 65536 itself does.
         const int32_t factor = std::min(options.integerFactor, 65536);
         streamComputed(source, out, integerCounter, integerRule([factor](int32_t s) { return s * factor; }));
-    } else if (code == kBoost && options.integerFactor < 0) {
+    } else if (rule == kBoost && options.integerFactor < 0) {
         // Integer division truncates toward zero, as the factor's meaning (1/n) asks. A division
         // costs more than looking the value up.
         const int64_t divisor = -static_cast<int64_t>(options.integerFactor);
         const auto map = buildSampleMap(integerRule([divisor](int32_t s) { return static_cast<int32_t>(s / divisor); }));
         streamMapped(source, out, *map, integerCounter);
-    } else if (code == kReverse) {
+    } else if (rule == kReverse) {
         streamComputed(source, out, integerCounter, integerRule([](int32_t s) { return -s; }));
-    } else if (code == kAdd) {
+    } else if (rule == kAdd) {
         // Beyond +-65536 every sample is out of range already; limiting the offset there keeps
         // the sum within 32 bits without changing any result.
         const int32_t offset = std::clamp(options.addValue, -65536, 65536);
         streamComputed(source, out, integerCounter, integerRule([offset](int32_t s) { return s + offset; }));
-    } else if (code == kMaximize && options.factorMode == 1) {
+    } else if (rule == kMaximize && options.factorMode == 1) {
         counter = &realCounter;
         streamScaled(source, out, realCounter, stateOf<GainState>(run).maximiseFactor);
     } else {

@@ -12,7 +12,8 @@
 
 namespace {
 
-constexpr int kCodeSubtract = 3;
+// An effect's variant: source 2 added or taken away.
+enum MixSign : int { kAdd, kSubtract };
 
 }  // namespace
 
@@ -107,15 +108,15 @@ Started startMix(Run& run, int index, ResultPlan& plan) {
     if (index > 0) return Started::kDone;
     PcmSource* first = run.first;
     PcmSource* second = run.second;
-    const int code = run.effect->variant;
+    const int mode = run.effect->variant;
     const CompareResult* comparison = compareSources(run.options, first, second);
     if (comparison == nullptr) logInternal("E [MIX] ERROR in compare or statistics.");
     if (comparison->formatMatch == 0 || comparison->thresholdOk == 0) return Started::kNoResult;
 
     logLine(kLevelInfo, "- [MIX] Start MIX. ===========================================");
     MixState& state = startState<MixState>(run);
-    state.sign = code == kCodeSubtract ? -1 : 1;
-    if (code == kCodeSubtract) logLine(kLevelInfo, "- [MIX] run SUBTRACT mode.");
+    state.sign = mode == kSubtract ? -1 : 1;
+    if (mode == kSubtract) logLine(kLevelInfo, "- [MIX] run SUBTRACT mode.");
 
     const int64_t blockAlign = first->format.blockAlign;
     state.placement = placeSecondSource(run.options, *comparison, "MIX", blockAlign);
@@ -169,5 +170,5 @@ void stopMix(Run&, int) { logLine(kLevelInfo, "- [MIX] End MIX =================
 
 }  // namespace
 
-const Effect kMixEffect = {kNeedSound, 2, startMix, flowMix, stopMix};
-const Effect kSubtractEffect = {kNeedSound, kCodeSubtract, startMix, flowMix, stopMix};
+const Effect kMixEffect = {kNeedSound, kAdd, startMix, flowMix, stopMix};
+const Effect kSubtractEffect = {kNeedSound, kSubtract, startMix, flowMix, stopMix};

@@ -11,10 +11,8 @@
 
 namespace {
 
-constexpr int kLeft = 12;
-constexpr int kRight = 13;
-constexpr int kSum = 14;
-constexpr int kDifference = 15;
+// How the mono samples are made from the two channels (an effect's variant).
+enum Measure : int { kLeft, kRight, kSum, kDifference };
 
 const char* measureDescription(int measure) {
     switch (measure) {
