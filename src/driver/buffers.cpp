@@ -61,4 +61,3 @@ void* apmalloc(size_t size) {
 
 void countArea() { registerBuffer(nullptr); }
 
-int trackedBufferCount() { return registeredCount; }

@@ -23,8 +23,5 @@ T* apmallocZeroed() {
 // which are read and written block by block rather than held whole.
 void countArea();
 
-// Number of areas currently registered (the table itself not included).
-int trackedBufferCount();
-
 // Frees every tracked buffer without the release line: the run ended with an error.
 void discardTrackedBuffers();

@@ -121,7 +121,10 @@ CleanupSignalsHeld::~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previo
 
 OutputFile::~OutputFile() { abandonOutput(*this); }
 
-int checkWritable(const char* name) {
+// Returns 0 when `name` does not exist or this process could open it for writing, otherwise the
+// failure opening it would give (a negative errno value: a read-only file or file system, a
+// folder in the way). A name that cannot be looked up counts as missing.
+static int checkWritable(const char* name) {
     struct stat status;
     if (stat(name, &status) != 0) return 0;
     if (S_ISDIR(status.st_mode)) return -EISDIR;
@@ -135,6 +138,7 @@ int openOutput(OutputFile& file, const char* name) {
     file.target = name;
     const int refused = checkWritable(name);
     if (refused != 0) {
+        file.refused = true;
         fail(file, refused);
         return file.error;
     }

@@ -22,6 +22,7 @@ struct OutputFile {
     std::string target;         // the file that commit replaces or writes
     std::string temporary;      // empty when the destination itself is being written
     bool writeThrough = false;  // commit copies the temporary into the target instead of renaming
+    bool refused = false;       // an existing destination this process may not open for writing
     int cleanupSlot = -1;       // where the temporary's name is kept for the signal handler
 
     OutputFile() = default;
@@ -29,11 +30,6 @@ struct OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
 };
-
-// Returns 0 when `name` does not exist or this process could open it for writing, otherwise the
-// failure opening it would give (a negative errno value: a read-only file or file system, a
-// folder in the way). A name that cannot be looked up counts as missing.
-int checkWritable(const char* name);
 
 // Holds SIGTERM, SIGINT and SIGHUP back in this thread while it lives: while a temporary file is
 // created, renamed or removed together with its entry in the table the handler reads, and while

@@ -54,15 +54,6 @@ void addOverflows(OverflowCounter& counter, int64_t overflows);
 // Logs the pass's "found OverFlow" warning when it clamped at least once.
 void reportOverflow(const OverflowCounter& counter);
 
-// Where the samples lie: `steps` steps of `channels` 16-bit samples, `stride` bytes apart.
-// A canonical file has no gap between steps; a padded block keeps its padding untouched.
-struct SampleLayout {
-    uint8_t* data;
-    int64_t steps;
-    int64_t channels;
-    int64_t stride;
-};
-
 // Every 16-bit value's new value and whether it overflowed, for passes where a new value
 // depends on the old one alone: worked out once, then the samples are looked up, so the cost per
 // sample is the same whatever the arithmetic, and the results are the same to the bit.
@@ -83,13 +74,6 @@ std::unique_ptr<SampleMap> buildSampleMap(Compute compute) {
     }
     return map;
 }
-
-// Rewrites every sample of the layout through the map, in storage order, counting overflows.
-void applySampleMap(const SampleMap& map, const SampleLayout& layout, OverflowCounter& counter);
-
-// Reads every step of the source, rewrites its samples through the map and writes them to the
-// result, block by block.
-void streamMapped(const PcmSource& source, ResultWriter& out, const SampleMap& map, OverflowCounter& counter);
 
 // Reads every step of the source, computes each sample's new value with `compute` (a value to
 // its new value, clamped, adding 1 to its second argument when it overflowed) and writes them to
@@ -138,5 +122,14 @@ void streamComputed(const PcmSource& source, ResultWriter& out, OverflowCounter&
         int32_t overflows = 0;
         for (int64_t i = 0; i < count; i++) values[i] = static_cast<int16_t>(compute(values[i], overflows));
         return overflows;
+    });
+}
+
+// Reads every step of the source, rewrites its samples through the map and writes them to the
+// result, block by block.
+inline void streamMapped(const PcmSource& source, ResultWriter& out, const SampleMap& map, OverflowCounter& counter) {
+    streamComputed(source, out, counter, [&map](int32_t value, int32_t& overflows) -> int32_t {
+        overflows += map.overflowed[value + 32768];
+        return map.mapped[value + 32768];
     });
 }

@@ -77,7 +77,7 @@ void emit(ResultWriter& result, const uint8_t* bytes, int64_t count) {
         const int64_t n = std::min(count, kStagingBytes - result.filled);
         uint8_t* at = buffer.data() + result.filled;
         memcpy(at, bytes, static_cast<size_t>(n));
-        if (result.switchSign) switchSignQuietly(at, n);
+        if (result.switchSign) switchSign8(at, n);
         result.filled += n;
         bytes += n;
         count -= n;
@@ -123,12 +123,11 @@ void beginResult(ResultWriter& result, Settings& options, const FormatInfo& form
         result.name = options.destName;
     }
     if (result.mode != kOutputRiff && result.mode != kOutputNaked) return;
-    // An existing file the user may not write is refused before any sample is produced, and
-    // left as it is.
-    if (checkWritable(result.name.c_str()) != 0) cannotOutput(result);
-    // Any other destination that cannot be written (a missing or read-only folder) is reported
-    // once the result is complete, where a write failure is reported too.
     openOutput(result.file, result.name.c_str());
+    // An existing file the user may not write is refused before any sample is produced, and
+    // left as it is. Any other destination that cannot be written (a missing or read-only
+    // folder) is reported once the result is complete, where a write failure is reported too.
+    if (result.file.refused) cannotOutput(result);
     if (result.mode == kOutputRiff) {
         uint8_t header[kWaveHeaderSize];
         buildWaveImage(format, static_cast<int32_t>(steps), header);
@@ -174,11 +173,6 @@ int writeResult(ResultWriter& result) {
     return 0;
 }
 
-void switchSignQuietly(uint8_t* bytes, int64_t length) {
-    for (int64_t i = 0; i < length; i++) bytes[i] = static_cast<uint8_t>(bytes[i] + 128);
-}
-
 void switchSign8(uint8_t* bytes, int64_t length) {
-    switchSignQuietly(bytes, length);
-    logLine(kLevelInfo, "- [SWITCH-SIGN] switched sign.");
+    for (int64_t i = 0; i < length; i++) bytes[i] = static_cast<uint8_t>(bytes[i] + 128);
 }

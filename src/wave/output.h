@@ -55,7 +55,6 @@ void drawResultPicture(ResultWriter& result);
 // ends the run with the writer's error line when it could not be written.
 int writeResult(ResultWriter& result);
 
-// Switches 8-bit samples between unsigned (silence 128) and signed (silence 0), in place.
+// Switches 8-bit samples between unsigned (silence 128) and signed (silence 0), in place. A
+// result is switched block by block; writeResult logs the switch once it is complete.
 void switchSign8(uint8_t* bytes, int64_t length);
-// The same without its log line, for a result switched block by block.
-void switchSignQuietly(uint8_t* bytes, int64_t length);
