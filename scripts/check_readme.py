@@ -198,6 +198,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 echo "$host" >> "$FAKE_HOSTS/used"
+# A network's delay, 0 to 90 ms, so that runs on one host overlap as they would over ssh.
+sleep "0.0$(od -An -N1 -tu1 /dev/urandom | tr -dc 0-9 | cut -c1)"
 cd "$FAKE_HOSTS/$host" && HOME=$FAKE_HOSTS/$host exec sh -c "$*"
 """
 
@@ -212,7 +214,7 @@ def many_files(base):
     (tools / "qor").symlink_to(QOR)
     (tools / "ssh").write_text(FAKE_SSH)
     (tools / "ssh").chmod(0o755)
-    names = ["one.wav", "two.wav", "three four.wav"]
+    names = ["one.wav", "two.wav", "three four.wav"] + [f"take{i}.wav" for i in range(5)]
     for block in blocks:
         for bad in (False, True):
             work = Path(tempfile.mkdtemp(dir=base))
