@@ -61,14 +61,13 @@ void convertWindows(const PcmSource& source, double ratio, int32_t silenceFill, 
     for (int64_t i = 0; i < out.steps; i++) {
         const double a = static_cast<double>(i) * ratio;
         const double b = std::min(a + ratio, end);
-        int32_t means[2] = {0, 0};
+        MeanLanes means = {0, 0};
         if (a < b) {
-            slideTo(window, static_cast<int64_t>(a), std::min<int64_t>(static_cast<int64_t>(b), source.steps - 1),
-                    keepNothing);
-            windowMeans<Channels>(window, a, b, means);
+            const int64_t last = std::min<int64_t>(static_cast<int64_t>(b), source.steps - 1);
+            if (last >= window.base + window.count) slideTo(window, static_cast<int64_t>(a), last, keepNothing);
+            means = wholeMeans(windowQuotients<Channels>(window, a, b));
         }
-        uint8_t* step = block.data() + filled * blockAlign;
-        for (int c = 0; c < Channels; c++) writeInt16(step + c * 2, means[c]);
+        writeMeans<Channels>(block.data() + filled * blockAlign, means);
         if (++filled == perBlock) {
             writeSteps(out, block.data(), filled);
             filled = 0;

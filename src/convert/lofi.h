@@ -2,10 +2,12 @@
 // with convert.
 #pragma once
 
-#include <cstdint>
 #include <algorithm>
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#if defined(__SSE4_1__)
+#include <smmintrin.h>
 #endif
 #include <vector>
 
@@ -42,43 +44,79 @@ void slideTo(SlidingSteps& window, int64_t keepFrom, int64_t last, Release relea
 // A release for windows whose steps are only read.
 inline void keepNothing(uint8_t*, int64_t, int64_t) {}
 
+// The values of one step, a channel per lane (the second lane 0 for mono). Arithmetic on lanes
+// works lane by lane exactly as on single doubles, so two channels cost one chain of operations.
+using StepLanes = double __attribute__((vector_size(16)));
+using MeanLanes = int32_t __attribute__((vector_size(8)));
+
+using SampleLanes = int16_t __attribute__((vector_size(4)));
+
+template <int Channels>
+inline StepLanes lanesAt(const uint8_t* step) {
+    if constexpr (Channels == 2 && std::endian::native == std::endian::little) {
+        // Both samples in one load, widened together.
+        SampleLanes samples;
+        memcpy(&samples, step, sizeof samples);
+        return __builtin_convertvector(__builtin_convertvector(samples, MeanLanes), StepLanes);
+    } else if constexpr (Channels == 2) {
+        return StepLanes{static_cast<double>(readInt16(step)), static_cast<double>(readInt16(step + 2))};
+    } else {
+        return StepLanes{static_cast<double>(readInt16(step)), 0.0};
+    }
+}
+
+// Writes the means of one step as 16-bit samples.
+template <int Channels>
+inline void writeMeans(uint8_t* step, MeanLanes means) {
+    if constexpr (Channels == 2 && std::endian::native == std::endian::little) {
+        const SampleLanes samples = __builtin_convertvector(means, SampleLanes);
+        memcpy(step, &samples, sizeof samples);
+    } else {
+        for (int c = 0; c < Channels; c++) writeInt16(step + c * 2, means[c]);
+    }
+}
+
 // The mean of each channel (1 or 2 channels) over the real step positions [a, b), each step
 // weighted by the length of its overlap with the window; 0 <= a < b <= steps. The sum is taken in
-// double precision in increasing step order and the quotient truncated toward zero. Reads the
-// steps as they stand in `window`, which holds them all, so a pass that rewrites the buffer sees
-// its own earlier writes.
+// double precision in increasing step order; the quotient is returned as it is, and the mean is
+// that quotient truncated toward zero (`truncated`, `wholeMeans`). Steps up to
+// `carriedThrough` count as holding `carried` (a pass that rewrites the steps hands its last
+// means on this way, straight from registers); the others are read from `window`, which holds
+// them all.
 template <int Channels>
-inline void windowMeans(const SlidingSteps& window, double a, double b, int32_t* means) {
+inline StepLanes windowQuotients(const SlidingSteps& window, double a, double b, int64_t carriedThrough = -1,
+                             StepLanes carried = StepLanes{}) {
     const int64_t blockAlign = window.source->format.blockAlign;
     const int64_t first = static_cast<int64_t>(a);
     const int64_t last = std::min(static_cast<int64_t>(b), static_cast<int64_t>(window.source->steps) - 1);
+    const uint8_t* step = window.bytes.data() + (first - window.base) * blockAlign;
+    const auto valueAt = [&](int64_t k) { return k <= carriedThrough ? carried : lanesAt<Channels>(step); };
     // A step's weight is min(k + 1, b) - max(k, a): the part of [k, k + 1) inside the window. For
     // the first step that is min(k + 1, b) - a, for the steps between exactly 1, for the last
     // k + 1 or b, less k. Each term is the same product, added in the same order, as when every
     // weight is worked out in full.
-    const uint8_t* step = window.bytes.data() + (first - window.base) * blockAlign;
-    const double firstWeight = std::min(static_cast<double>(first) + 1.0, b) - a;
-    double sum[2] = {0.0, 0.0};
-    for (int c = 0; c < Channels; c++) sum[c] += static_cast<double>(readInt16(step + c * 2)) * firstWeight;
+    StepLanes sum = valueAt(first) * (std::min(static_cast<double>(first) + 1.0, b) - a);
     if (last > first) {
         for (int64_t k = first + 1; k < last; k++) {
             step += blockAlign;
-            for (int c = 0; c < Channels; c++) sum[c] += static_cast<double>(readInt16(step + c * 2));
+            sum += valueAt(k);
         }
         step += blockAlign;
         const double position = static_cast<double>(last);
-        const double lastWeight = std::min(position + 1.0, b) - position;
-        for (int c = 0; c < Channels; c++) sum[c] += static_cast<double>(readInt16(step + c * 2)) * lastWeight;
+        sum += valueAt(last) * (std::min(position + 1.0, b) - position);
     }
-    // The weights add up to b - a, so the quotient stays within the 16-bit range.
-#if defined(__SSE2__)
-    if constexpr (Channels == 2) {
-        // Both channels in one packed division: each lane is divided exactly as on its own.
-        const __m128i q = _mm_cvttpd_epi32(_mm_div_pd(_mm_set_pd(sum[1], sum[0]), _mm_set1_pd(b - a)));
-        means[0] = static_cast<int16_t>(_mm_cvtsi128_si32(q));
-        means[1] = static_cast<int16_t>(_mm_cvtsi128_si32(_mm_srli_si128(q, 4)));
-        return;
-    }
-#endif
-    for (int c = 0; c < Channels; c++) means[c] = static_cast<int16_t>(static_cast<int32_t>(sum[c] / (b - a)));
+    // The weights add up to b - a, so each quotient stays within the 16-bit range.
+    return sum / (b - a);
 }
+
+// The quotients truncated toward zero, as whole numbers in double precision. A zero may come out
+// as -0, which adds and converts exactly like +0.
+inline StepLanes truncated(StepLanes quotients) {
+#if defined(__SSE4_1__)
+    return _mm_round_pd(quotients, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+#else
+    return __builtin_convertvector(__builtin_convertvector(quotients, MeanLanes), StepLanes);
+#endif
+}
+
+inline MeanLanes wholeMeans(StepLanes quotients) { return __builtin_convertvector(quotients, MeanLanes); }
