@@ -17,6 +17,19 @@ Values grid16(Values v) {
     return v;
 }
 
+// Every 16-bit value, and each quantised by integer division at the given resolution.
+Values everyValue() {
+    Values v;
+    for (int s = -32768; s <= 32767; s++) v.push_back(s);
+    return v;
+}
+Values quantised(int bits) {
+    const int spacing = 65536 >> bits;
+    Values v = everyValue();
+    for (int& s : v) s = static_cast<int16_t>((s + 65536 / (2 * spacing)) / (spacing + 1) * spacing);
+    return v;
+}
+
 void expectRows(const std::vector<OpRow>& rows) {
     for (size_t i = 0; i < rows.size(); i++) {
         SCOPED_TRACE(testing::Message() << "row " << i << " " << testing::PrintToString(rows[i].args));
@@ -114,6 +127,10 @@ TEST(ConvertRuns, LofiHoldAndQuantise) {
          mono(44100, {16384, 16384, 0, -16384, -16384})},
         {{"lofi", "/b4", "/f16540"}, mono(8000, {32767, 10000, 4089, -10000}), 1, {},
          mono(8000, {28672, 8192, 4096, -8192})},
+        // Every sample value, against integer division.
+        {{"lofi", "/b3", "/f44100"}, mono(44100, everyValue()), 1, {}, mono(44100, quantised(3))},
+        {{"lofi", "/b11", "/f44100"}, mono(44100, everyValue()), 1, {}, mono(44100, quantised(11))},
+        {{"lofi", "/b16", "/f44100"}, mono(44100, everyValue()), 1, {}, mono(44100, quantised(16))},
     });
 }
 
