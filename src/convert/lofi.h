@@ -55,9 +55,15 @@ template <int Channels>
 inline StepLanes lanesAt(const uint8_t* step) {
     if constexpr (Channels == 2 && std::endian::native == std::endian::little) {
         // Both samples in one load, widened together.
-        SampleLanes samples;
+        int32_t samples;
         memcpy(&samples, step, sizeof samples);
-        return __builtin_convertvector(__builtin_convertvector(samples, MeanLanes), StepLanes);
+#if defined(__SSE4_1__)
+        return _mm_cvtepi32_pd(_mm_cvtepi16_epi32(_mm_cvtsi32_si128(samples)));
+#else
+        SampleLanes lanes;
+        memcpy(&lanes, &samples, sizeof lanes);
+        return __builtin_convertvector(__builtin_convertvector(lanes, MeanLanes), StepLanes);
+#endif
     } else if constexpr (Channels == 2) {
         return StepLanes{static_cast<double>(readInt16(step)), static_cast<double>(readInt16(step + 2))};
     } else {

@@ -201,6 +201,18 @@ void writeOutput(OutputFile& file, const uint8_t* bytes, int64_t count) {
     if (written != 0) fail(file, written);
 }
 
+int64_t copyIntoOutput(OutputFile& file, int from, int64_t offset, int64_t count) {
+    int64_t done = 0;
+    while (done < count && file.error == 0) {
+        off_t at = offset + done;
+        const ssize_t n = copy_file_range(from, &at, file.fd, nullptr, static_cast<size_t>(count - done), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
 int commitOutput(OutputFile& file) {
     if (file.fd < 0 && file.temporary.empty()) return file.error;
     const CleanupSignalsHeld held;

@@ -47,6 +47,11 @@ struct CleanupSignalsHeld {
 int openOutput(OutputFile& file, const char* name);
 // Appends `count` bytes, resuming after short writes and interruptions.
 void writeOutput(OutputFile& file, const uint8_t* bytes, int64_t count);
+// Appends up to `count` bytes of the file `from`, starting at `offset`, copied by the kernel
+// without passing through this process. Returns the bytes copied; it stops short, without
+// recording a failure, where the kernel cannot copy between these files or anything goes wrong,
+// so that the caller writes the rest the usual way and meets any failure there.
+int64_t copyIntoOutput(OutputFile& file, int from, int64_t offset, int64_t count);
 // Closes the file and puts it in place. Returns 0, or the first failure of the whole write, in
 // which case nothing has been replaced (a failed write-through may have left the destination
 // partly written).

@@ -47,13 +47,9 @@ Started startConcatenation(Run& run, int index, ResultPlan& plan) {
 
 // Source 1, the silent gap, source 2: copied block by block.
 void flowConcatenation(Run& run, int, ResultWriter& out) {
-    const int64_t blockAlign = run.first->format.blockAlign;
-    const int64_t perBlock = blockSteps(blockAlign);
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
-    auto copy = [&](const uint8_t* data, int64_t, int64_t steps) { writeSteps(out, data, steps); };
-    forEachBlock(*run.first, 0, run.first->steps, block.data(), perBlock, copy);
+    copySteps(out, *run.first, 0, run.first->steps);
     writeSilence(out, stateOf<ConcatenationState>(run).gap);
-    forEachBlock(*run.second, 0, run.second->steps, block.data(), perBlock, copy);
+    copySteps(out, *run.second, 0, run.second->steps);
 }
 
 }  // namespace

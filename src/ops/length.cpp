@@ -82,11 +82,7 @@ void flowKept(Run& run, int, ResultWriter& out) {
     const LengthState& state = stateOf<LengthState>(run);
     const PcmSource& source = *run.first;
     if (state.silenceFirst) writeSilence(out, state.silence);
-    // A short head needs no more room than its own steps.
-    const int64_t perBlock = std::min(blockSteps(source.format.blockAlign), std::max<int64_t>(state.count, 1));
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * source.format.blockAlign));
-    forEachBlock(source, state.first, state.count, block.data(), perBlock,
-                 [&](const uint8_t* data, int64_t, int64_t steps) { writeSteps(out, data, steps); });
+    copySteps(out, source, state.first, state.count);
     if (!state.silenceFirst) writeSilence(out, state.silence);
 }
 

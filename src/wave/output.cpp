@@ -143,6 +143,40 @@ void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps) {
     if (result.mode == kOutputRiff || result.mode == kOutputNaked) emit(result, samples, steps * result.format.blockAlign);
 }
 
+void copySteps(ResultWriter& result, const PcmSource& source, int64_t first, int64_t steps) {
+    if (steps <= 0) return;
+    const int64_t blockAlign = source.format.blockAlign;
+    const bool untouched = !result.picture && !result.switchSign && blockAlign == result.format.blockAlign &&
+                           (result.mode == kOutputRiff || result.mode == kOutputNaked);
+    if (untouched && result.file.error == 0) {
+        if (first < 0 || first + steps > source.steps) logInternal("E [QOR] read outside the data.");
+        // The kernel's copy goes behind what is already queued.
+        flushStaging(result);
+        if (result.pending.valid()) result.pending.get();
+        const int64_t copied =
+            copyIntoOutput(result.file, source.fd, source.dataOffset + first * blockAlign, steps * blockAlign);
+        // Whole steps copied count as written; a step the copy broke off in is finished below.
+        const int64_t whole = copied / blockAlign;
+        result.written += whole;
+        first += whole;
+        steps -= whole;
+        if (const int64_t partial = copied % blockAlign; partial > 0) {
+            std::vector<uint8_t> step(static_cast<size_t>(blockAlign));
+            readSteps(source, first, 1, step.data());
+            result.written++;
+            emit(result, step.data() + partial, blockAlign - partial);
+            first++;
+            steps--;
+        }
+        if (result.written > result.steps) logInternal("E [OUTPUT] result longer than planned.");
+    }
+    // Whatever the kernel did not copy is read and written block by block.
+    const int64_t perBlock = std::min(blockSteps(blockAlign), std::max<int64_t>(steps, 1));
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
+    forEachBlock(source, first, steps, block.data(), perBlock,
+                 [&](const uint8_t* data, int64_t, int64_t count) { writeSteps(result, data, count); });
+}
+
 void writeSilence(ResultWriter& result, int64_t steps) {
     std::vector<uint8_t> silence(static_cast<size_t>(std::min<int64_t>(steps, 65536) * result.format.blockAlign),
                                  static_cast<uint8_t>(result.options->silenceFill));

@@ -10,6 +10,7 @@
 #include "bitmap/waveform.h"
 #include "driver/files.h"
 #include "wave/format.h"
+#include "wave/stats.h"
 
 inline constexpr int kWaveHeaderSize = 44;
 
@@ -47,6 +48,10 @@ struct ResultWriter {
 void beginResult(ResultWriter& result, Settings& options, const FormatInfo& format, int64_t steps);
 // Appends `steps` steps of samples (format.blockAlign bytes each).
 void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps);
+// Appends `steps` steps of `source` from step `first`, unchanged (the source's steps are the
+// result's). Where nothing is done to the bytes on their way (no picture, no sign switch), the
+// kernel copies them from file to file.
+void copySteps(ResultWriter& result, const PcmSource& source, int64_t first, int64_t steps);
 // Appends `steps` silent steps (every byte the silence fill byte).
 void writeSilence(ResultWriter& result, int64_t steps);
 // Draws and writes the result's picture, when one is gathered, with its report lines.
