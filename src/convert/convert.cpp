@@ -64,7 +64,7 @@ void convertWindows(const PcmSource& source, double ratio, int32_t silenceFill, 
         MeanLanes means = {0, 0};
         if (a < b) {
             const int64_t last = std::min<int64_t>(static_cast<int64_t>(b), source.steps - 1);
-            if (last >= window.base + window.count) slideTo(window, static_cast<int64_t>(a), last, keepNothing);
+            slideTo(window, static_cast<int64_t>(a), last);
             means = wholeMeans(windowQuotients<Channels>(window, a, b));
         }
         writeMeans<Channels>(block.data() + filled * blockAlign, means);

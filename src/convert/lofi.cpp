@@ -61,18 +61,45 @@ void quantise(Quantiser q, uint8_t* data, int64_t steps, int channels, int64_t b
     for (int64_t k = 0; k < steps; k++) quantiseAt(data + k * blockAlign, channels);
 }
 
-// Each window's steps are replaced by its mean. A window reads the steps the one before it
-// rewrote: the last written step (and the ones before it, when windows are short) holds that
-// window's mean, which is handed on in registers instead of through memory, since this hand-over
-// is the chain that sets the pace of the pass.
-template <int Channels, typename Release>
-void holdWindows(SlidingSteps& window, double ratio, Release release) {
-    const int64_t steps = window.source->steps;
-    const int64_t blockAlign = window.source->format.blockAlign;
+// The quantised sample values of whole means, worked out in double precision: exact for the same
+// reason as in single precision above.
+inline MeanLanes quantisedMeans(StepLanes means, Quantiser q) {
+    const StepLanes level = truncated((means + q.offset) / static_cast<double>(q.divisor));
+    return __builtin_convertvector(level * q.spacing, MeanLanes);
+}
+
+// The hold pass: window after window, each window's steps take its mean, and the next window
+// reads the steps as rewritten. The last step a window rewrites (and the ones before it, when
+// windows are short) is the first the next one reads; those steps' value, the previous mean, is
+// handed on in registers, so the source's steps in the buffer are only read. A step is final once
+// the next window starts after it; final steps are quantised and written, with any padding bytes
+// they carry in the source.
+template <int Channels>
+void holdWindows(const PcmSource& source, double ratio, Quantiser q, ResultWriter& out) {
+    const int64_t steps = source.steps;
+    const int64_t blockAlign = source.format.blockAlign;
+    const bool padded = blockAlign != Channels * 2;
     const double end = static_cast<double>(steps);
     const int64_t windows = static_cast<int64_t>(end / ratio) + 1;
+    SlidingSteps window = slidingSteps(source, ratio);
+    const int64_t perBlock = blockSteps(blockAlign);
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
+    int64_t filled = 0;
+    int64_t done = 0;  // result steps final and gathered in `block` or written
+    const auto finish = [&](int64_t to, MeanLanes value) {
+        for (; done < to; done++) {
+            uint8_t* step = block.data() + filled * blockAlign;
+            if (padded) memcpy(step, window.bytes.data() + (done - window.base) * blockAlign, blockAlign);
+            writeMeans<Channels>(step, value);
+            if (++filled == perBlock) {
+                writeSteps(out, block.data(), filled);
+                filled = 0;
+            }
+        }
+    };
     int64_t written = -1;  // the last step rewritten so far
     StepLanes carried = {};
+    MeanLanes held = {};  // `carried` quantised
     for (int64_t i = 0; i < windows; i++) {
         const double a = static_cast<double>(i) * ratio;
         const double b = std::min(a + ratio, end);
@@ -80,18 +107,25 @@ void holdWindows(SlidingSteps& window, double ratio, Release release) {
         const int64_t first = nearestStep(a);
         const int64_t last = std::min(nearestStep(b), steps - 1);
         const int64_t reads = std::min(static_cast<int64_t>(b), steps - 1);
-        if (std::max(last, reads) >= window.base + window.count) {
-            slideTo(window, static_cast<int64_t>(a), std::max(last, reads), release);
-        }
-        // The next window reads the truncated means straight from here; the conversion to whole
-        // numbers for writing stays off that path.
-        const StepLanes quotients = windowQuotients<Channels>(window, a, b, written, carried);
-        carried = truncated(quotients);
-        const MeanLanes mean = wholeMeans(quotients);
+        finish(first, held);
+        slideTo(window, static_cast<int64_t>(a), std::max(last, reads));
+        carried = truncated(windowQuotients<Channels>(window, a, b, written, carried));
+        held = quantisedMeans(carried, q);
         written = last;
-        uint8_t* step = window.bytes.data() + (first - window.base) * blockAlign;
-        for (int64_t k = first; k <= last; k++, step += blockAlign) writeMeans<Channels>(step, mean);
     }
+    finish(written + 1, held);
+    // Steps after the last window's (none when the windows reach the end) keep their samples.
+    for (; done < steps; done++) {
+        slideTo(window, done, std::min(steps - 1, done + perBlock - 1));
+        uint8_t* step = block.data() + filled * blockAlign;
+        memcpy(step, window.bytes.data() + (done - window.base) * blockAlign, blockAlign);
+        quantise(q, step, 1, Channels, blockAlign);
+        if (++filled == perBlock) {
+            writeSteps(out, block.data(), filled);
+            filled = 0;
+        }
+    }
+    writeSteps(out, block.data(), filled);
 }
 
 Started startLofi(Run& run, int index, ResultPlan& plan) {
@@ -101,38 +135,30 @@ Started startLofi(Run& run, int index, ResultPlan& plan) {
     return Started::kResult;
 }
 
-// The hold pass replaces each window's steps by its mean, window after window over the steps as
-// already rewritten: the first step a window reads holds the previous window's mean, and that
-// feedback is part of the sound. A step is final once the windows have moved past it; final
-// steps are quantised and written.
 void flowLofi(Run& run, int, ResultWriter& out) {
     const PcmSource& source = *run.first;
     const int channels = source.format.channels;
     const int64_t blockAlign = source.format.blockAlign;
-    const int64_t steps = source.steps;
     const Quantiser q = quantiser(run.options.outputBits);
     const double ratio =
         static_cast<double>(source.format.sampleRate) / static_cast<double>(run.options.outputRate);
-    SlidingSteps window = slidingSteps(source, ratio > 1.0 ? ratio : 1.0);
-    const auto release = [&](uint8_t* data, int64_t, int64_t count) {
-        quantise(q, data, count, channels, blockAlign);
-        writeSteps(out, data, count);
-    };
-    // A target at or above the source's rate gives windows of a step or less, which the hold
-    // would only smear forward (at exactly one step, into the first sample): leave the timing.
     if (ratio > 1.0) {
         if (channels == 1) {
-            holdWindows<1>(window, ratio, release);
+            holdWindows<1>(source, ratio, q, out);
         } else {
-            holdWindows<2>(window, ratio, release);
+            holdWindows<2>(source, ratio, q, out);
         }
+        return;
     }
-    // Whatever the windows left (all of it without a hold pass) goes out as it is.
-    while (window.base + window.count < steps) {
-        slideTo(window, window.base + window.count, std::min(steps - 1, window.base + window.count + window.capacity - 1),
-                release);
-    }
-    release(window.bytes.data(), window.base, window.count);
+    // A target at or above the source's rate gives windows of a step or less, which the hold
+    // would only smear forward (at exactly one step, into the first sample): leave the timing,
+    // only quantise.
+    const int64_t perBlock = blockSteps(blockAlign);
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
+    forEachBlock(source, 0, source.steps, block.data(), perBlock, [&](const uint8_t*, int64_t, int64_t steps) {
+        quantise(q, block.data(), steps, channels, blockAlign);
+        writeSteps(out, block.data(), steps);
+    });
 }
 
 }  // namespace
@@ -147,8 +173,9 @@ SlidingSteps slidingSteps(const PcmSource& source, double ratio) {
     return window;
 }
 
-void slideAfterRelease(SlidingSteps& window, int64_t drop, int64_t last) {
+void slideOn(SlidingSteps& window, int64_t keepFrom, int64_t last) {
     const int64_t blockAlign = window.source->format.blockAlign;
+    const int64_t drop = std::clamp<int64_t>(keepFrom - window.base, 0, window.count);
     if (drop > 0) {
         memmove(window.bytes.data(), window.bytes.data() + drop * blockAlign,
                 static_cast<size_t>((window.count - drop) * blockAlign));

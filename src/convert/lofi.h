@@ -29,20 +29,13 @@ struct SlidingSteps {
 
 // A buffer able to hold any window of `ratio` steps together with a block of reading ahead.
 SlidingSteps slidingSteps(const PcmSource& source, double ratio);
-// Makes the steps up to `last` (inclusive, below the source's step count) present, giving up the
-// steps before `keepFrom` when room is needed; `release`, when given, receives each stretch of
-// steps given up (its first step number and count) before they go.
-// Drops the first `drop` steps (already released) and reads on so that `last` is present.
-void slideAfterRelease(SlidingSteps& window, int64_t drop, int64_t last);
-template <typename Release>
-void slideTo(SlidingSteps& window, int64_t keepFrom, int64_t last, Release release) {
-    if (last < window.base + window.count) return;
-    const int64_t drop = std::clamp<int64_t>(keepFrom - window.base, 0, window.count);
-    if (drop > 0) release(window.bytes.data(), window.base, drop);
-    slideAfterRelease(window, drop, last);
+// Drops the steps before `keepFrom` and reads on so that the steps up to `last` (inclusive,
+// below the source's step count) are present.
+void slideOn(SlidingSteps& window, int64_t keepFrom, int64_t last);
+// Makes the steps up to `last` present, sliding on when they are not yet.
+inline void slideTo(SlidingSteps& window, int64_t keepFrom, int64_t last) {
+    if (last >= window.base + window.count) slideOn(window, keepFrom, last);
 }
-// A release for windows whose steps are only read.
-inline void keepNothing(uint8_t*, int64_t, int64_t) {}
 
 // The values of one step, a channel per lane (the second lane 0 for mono). Arithmetic on lanes
 // works lane by lane exactly as on single doubles, so two channels cost one chain of operations.
