@@ -53,11 +53,8 @@ void convertWindows(const PcmSource& source, double ratio, int32_t silenceFill, 
     const int64_t blockAlign = source.format.blockAlign;
     const double end = static_cast<double>(source.steps);
     SlidingSteps window = slidingSteps(source, ratio);
-    const int64_t perBlock = blockSteps(blockAlign);
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
     // Padding bytes of a step hold the silence fill.
-    memset(block.data(), silenceFill, block.size());
-    int64_t filled = 0;
+    GatheredSteps result(out, blockAlign, static_cast<uint8_t>(silenceFill));
     for (int64_t i = 0; i < out.steps; i++) {
         const double a = static_cast<double>(i) * ratio;
         const double b = std::min(a + ratio, end);
@@ -67,13 +64,10 @@ void convertWindows(const PcmSource& source, double ratio, int32_t silenceFill, 
             slideTo(window, static_cast<int64_t>(a), last);
             means = wholeMeans(windowQuotients<Channels>(window, a, b));
         }
-        writeMeans<Channels>(block.data() + filled * blockAlign, means);
-        if (++filled == perBlock) {
-            writeSteps(out, block.data(), filled);
-            filled = 0;
-        }
+        writeMeans<Channels>(result.next(), means);
+        result.add();
     }
-    writeSteps(out, block.data(), filled);
+    result.flush();
 }
 
 void flowConvert(Run& run, int, ResultWriter& out) {

@@ -37,7 +37,7 @@ Quantiser quantiser(int32_t bits) {
 // size from the nearest whole number, far more than single precision's 2^-24, and truncation
 // lands where integer division would. The loop is a flat run the compiler vectorises.
 __attribute__((target_clones("avx2", "default"))) void quantiseRun(int16_t* values, int64_t count,
-                                                                    Quantiser q) {
+                                                                   Quantiser q) {
     for (int64_t n = 0; n < count; n++) {
         const int32_t level = static_cast<int32_t>(static_cast<float>(values[n] + q.offset) / q.divisor);
         values[n] = static_cast<int16_t>(level * q.spacing);
@@ -82,19 +82,14 @@ void holdWindows(const PcmSource& source, double ratio, Quantiser q, ResultWrite
     const double end = static_cast<double>(steps);
     const int64_t windows = static_cast<int64_t>(end / ratio) + 1;
     SlidingSteps window = slidingSteps(source, ratio);
-    const int64_t perBlock = blockSteps(blockAlign);
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
-    int64_t filled = 0;
-    int64_t done = 0;  // result steps final and gathered in `block` or written
+    GatheredSteps result(out, blockAlign);
+    int64_t done = 0;  // result steps final and gathered or written
     const auto finish = [&](int64_t to, MeanLanes value) {
         for (; done < to; done++) {
-            uint8_t* step = block.data() + filled * blockAlign;
+            uint8_t* step = result.next();
             if (padded) memcpy(step, window.bytes.data() + (done - window.base) * blockAlign, blockAlign);
             writeMeans<Channels>(step, value);
-            if (++filled == perBlock) {
-                writeSteps(out, block.data(), filled);
-                filled = 0;
-            }
+            result.add();
         }
     };
     int64_t written = -1;  // the last step rewritten so far
@@ -116,16 +111,13 @@ void holdWindows(const PcmSource& source, double ratio, Quantiser q, ResultWrite
     finish(written + 1, held);
     // Steps after the last window's (none when the windows reach the end) keep their samples.
     for (; done < steps; done++) {
-        slideTo(window, done, std::min(steps - 1, done + perBlock - 1));
-        uint8_t* step = block.data() + filled * blockAlign;
+        slideTo(window, done, std::min(steps - 1, done + result.perBlock - 1));
+        uint8_t* step = result.next();
         memcpy(step, window.bytes.data() + (done - window.base) * blockAlign, blockAlign);
         quantise(q, step, 1, Channels, blockAlign);
-        if (++filled == perBlock) {
-            writeSteps(out, block.data(), filled);
-            filled = 0;
-        }
+        result.add();
     }
-    writeSteps(out, block.data(), filled);
+    result.flush();
 }
 
 Started startLofi(Run& run, int index, ResultPlan& plan) {
@@ -155,10 +147,11 @@ void flowLofi(Run& run, int, ResultWriter& out) {
     // only quantise.
     const int64_t perBlock = blockSteps(blockAlign);
     std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
-    forEachBlock(source, 0, source.steps, block.data(), perBlock, [&](const uint8_t*, int64_t, int64_t steps) {
-        quantise(q, block.data(), steps, channels, blockAlign);
-        writeSteps(out, block.data(), steps);
-    });
+    forEachBlock(source, 0, source.steps, block.data(), perBlock,
+                 [&](const uint8_t*, int64_t, int64_t steps) {
+                     quantise(q, block.data(), steps, channels, blockAlign);
+                     writeSteps(out, block.data(), steps);
+                 });
 }
 
 }  // namespace

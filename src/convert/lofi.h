@@ -41,7 +41,6 @@ inline void slideTo(SlidingSteps& window, int64_t keepFrom, int64_t last) {
 // works lane by lane exactly as on single doubles, so two channels cost one chain of operations.
 using StepLanes = double __attribute__((vector_size(16)));
 using MeanLanes = int32_t __attribute__((vector_size(8)));
-
 using SampleLanes = int16_t __attribute__((vector_size(4)));
 
 template <int Channels>
@@ -79,12 +78,12 @@ inline void writeMeans(uint8_t* step, MeanLanes means) {
 // weighted by the length of its overlap with the window; 0 <= a < b <= steps. The sum is taken in
 // double precision in increasing step order; the quotient is returned as it is, and the mean is
 // that quotient truncated toward zero (`truncated`, `wholeMeans`). Steps up to
-// `carriedThrough` count as holding `carried` (a pass that rewrites the steps hands its last
-// means on this way, straight from registers); the others are read from `window`, which holds
-// them all.
+// `carriedThrough` count as holding `carried`: the hold pass, whose windows read the steps the
+// window before rewrote, hands that window's means on this way instead of rewriting the buffer.
+// The others are read from `window`, which holds them all.
 template <int Channels>
 inline StepLanes windowQuotients(const SlidingSteps& window, double a, double b, int64_t carriedThrough = -1,
-                             StepLanes carried = StepLanes{}) {
+                                 StepLanes carried = StepLanes{}) {
     const int64_t blockAlign = window.source->format.blockAlign;
     const int64_t first = static_cast<int64_t>(a);
     const int64_t last = std::min(static_cast<int64_t>(b), static_cast<int64_t>(window.source->steps) - 1);

@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,7 +32,7 @@ struct ResultWriter {
     int64_t written = 0;  // steps written so far
     int mode = 0;         // outputMode when the result was started
     bool switchSign = false;
-    std::string name;     // the file written: destName, with the naked extension when it gets one
+    std::string name;  // the file written: destName, with the naked extension when it gets one
     OutputFile file;
     std::unique_ptr<WavePicture> picture;
     // The bytes go out through two buffers: one is filled while the other is being written by a
@@ -52,6 +52,32 @@ void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps);
 // result's). Where nothing is done to the bytes on their way (no picture, no sign switch), the
 // kernel copies them from file to file.
 void copySteps(ResultWriter& result, const PcmSource& source, int64_t first, int64_t steps);
+// Result steps made one at a time, gathered into a block and written when the block is full.
+struct GatheredSteps {
+    ResultWriter& out;
+    int64_t blockAlign;
+    int64_t perBlock;
+    std::vector<uint8_t> bytes;
+    int64_t filled = 0;
+
+    // `fill` is the byte every step starts out as (its padding keeps it unless overwritten).
+    GatheredSteps(ResultWriter& result, int64_t stepBytes, uint8_t fill = 0)
+        : out(result),
+          blockAlign(stepBytes),
+          perBlock(blockSteps(stepBytes)),
+          bytes(static_cast<size_t>(perBlock * stepBytes), fill) {}
+    // The next step to fill in.
+    uint8_t* next() { return bytes.data() + filled * blockAlign; }
+    // Takes the step filled in; a full block goes out.
+    void add() {
+        if (++filled == perBlock) flush();
+    }
+    void flush() {
+        writeSteps(out, bytes.data(), filled);
+        filled = 0;
+    }
+};
+
 // Appends `steps` silent steps (every byte the silence fill byte).
 void writeSilence(ResultWriter& result, int64_t steps);
 // Draws and writes the result's picture, when one is gathered, with its report lines.
