@@ -210,6 +210,44 @@ TEST(Destination, AStoppedRunRemovesItsTemporaryFile) {
     }
 }
 
+TEST(Destination, APipeGetsTheWholeResultOrNothing) {
+    struct Case {
+        const char* name;
+        std::vector<int> sound;
+        std::vector<std::string> args;  // the destination comes last
+        int exitCode;
+    } cases[] = {
+        {"complete", kSound, {"reverse", "a.wav"}, 1},
+        // 33 samples past full scale: the run ends before its result is complete.
+        {"overflow abort", std::vector<int>(66, 30000), {"boost", "/m2", "a.wav"}, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        writeFile(dir / "a.wav", makeWave(2, 16, 8000, c.sound));
+        RunResult file = runQor([&] {
+            auto args = c.args;
+            args.push_back("file.wav");
+            return args;
+        }(), dir.path);
+        ASSERT_EQ(mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
+        // The reader is there before the run; the results fit in the pipe's buffer.
+        const int reader = open((dir / "pipe.wav").c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        auto args = c.args;
+        args.push_back("pipe.wav");
+        const RunResult piped = runQor(args, dir.path);
+        std::string received(1 << 16, '\0');
+        const ssize_t n = read(reader, received.data(), received.size());
+        close(reader);
+        received.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        EXPECT_EQ(piped.exitCode, c.exitCode) << piped.err;
+        EXPECT_EQ(file.exitCode, c.exitCode) << file.err;
+        const Bytes expected = c.exitCode == 1 ? readFile(dir / "file.wav") : Bytes{};
+        EXPECT_EQ(Bytes(received.begin(), received.end()), expected);
+    }
+}
+
 TEST(Destination, ASourceWithoutExtensionIsFoundAsLowerCaseWav) {
     struct Case {
         const char* name;

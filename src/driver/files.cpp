@@ -108,6 +108,21 @@ void copyIntoTarget(OutputFile& file) {
     if (close(target) != 0) fail(file, negativeErrno());
 }
 
+// Opens an unnamed file in the temporary folder for a result on its way to a pipe; it vanishes
+// when closed, however the run ends. False when none can be made there.
+bool openSpool(OutputFile& file) {
+    const char* folder = getenv("TMPDIR");
+    if (folder == nullptr || *folder == '\0') folder = "/tmp";
+    file.fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (file.fd < 0) {
+        // File systems without unnamed files: a named one, unlinked at once.
+        std::string name = std::string(folder) + "/.qor-spool-XXXXXX";
+        file.fd = mkostemp(name.data(), O_CLOEXEC);
+        if (file.fd >= 0) unlink(name.c_str());
+    }
+    return file.fd >= 0;
+}
+
 }  // namespace
 
 CleanupSignalsHeld::CleanupSignalsHeld() {
@@ -144,6 +159,13 @@ int openOutput(OutputFile& file, const char* name) {
     }
     struct stat status;
     const bool exists = stat(name, &status) == 0;
+    if (exists && S_ISFIFO(status.st_mode) && openSpool(file)) {
+        // A pipe hands on at once whatever reaches it, so the result goes in only when complete:
+        // a run that ends with an error sends nothing, as to a file it replaces nothing.
+        file.writeThrough = true;
+        file.spooled = true;
+        return 0;
+    }
     if (exists && !S_ISREG(status.st_mode)) {
         file.fd = open(name, O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (file.fd < 0) fail(file, negativeErrno());
@@ -215,6 +237,14 @@ int64_t copyIntoOutput(OutputFile& file, int from, int64_t offset, int64_t count
 
 int commitOutput(OutputFile& file) {
     if (file.fd < 0 && file.temporary.empty()) return file.error;
+    if (file.spooled) {
+        // Nothing in a pipe can be left half rewritten, so the stopping signals are not held
+        // while a slow reader takes the result.
+        if (file.error == 0) copyIntoTarget(file);
+        close(file.fd);
+        file.fd = -1;
+        return file.error;
+    }
     const CleanupSignalsHeld held;
     if (file.writeThrough) {
         // A signal waits until the copy is over: a stopped run never leaves the destination

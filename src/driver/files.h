@@ -22,6 +22,7 @@ struct OutputFile {
     std::string target;         // the file that commit replaces or writes
     std::string temporary;      // empty when the destination itself is being written
     bool writeThrough = false;  // commit copies the temporary into the target instead of renaming
+    bool spooled = false;       // the target is a pipe, fed from an unnamed file once it is complete
     bool refused = false;       // an existing destination this process may not open for writing
     int cleanupSlot = -1;       // where the temporary's name is kept for the signal handler
 
