@@ -108,15 +108,9 @@ void holdWindows(const PcmSource& source, double ratio, Quantiser q, ResultWrite
         held = quantisedMeans(carried, q);
         written = last;
     }
+    // The last window ends at the source's end, or within half a step of it, so its steps reach
+    // the last one: every step of the result is final here.
     finish(written + 1, held);
-    // Steps after the last window's (none when the windows reach the end) keep their samples.
-    for (; done < steps; done++) {
-        slideTo(window, done, std::min(steps - 1, done + result.perBlock - 1));
-        uint8_t* step = result.next();
-        memcpy(step, window.bytes.data() + (done - window.base) * blockAlign, blockAlign);
-        quantise(q, step, 1, Channels, blockAlign);
-        result.add();
-    }
     result.flush();
 }
 
