@@ -200,7 +200,9 @@ done
 echo "$host" >> "$FAKE_HOSTS/used"
 # A network's delay, 0 to 90 ms, so that runs on one host overlap as they would over ssh.
 sleep "0.0$(od -An -N1 -tu1 /dev/urandom | tr -dc 0-9 | cut -c1)"
-cd "$FAKE_HOSTS/$host" && HOME=$FAKE_HOSTS/$host exec sh -c "$*"
+# A login sets SHELL to the user's shell, and GNU parallel runs the command with it there.
+shell=$(getent passwd "$(id -u)" | cut -d: -f7)
+cd "$FAKE_HOSTS/$host" && HOME=$FAKE_HOSTS/$host SHELL=${shell:-/bin/sh} exec sh -c "$*"
 """
 
 
