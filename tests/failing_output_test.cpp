@@ -72,6 +72,7 @@ TEST(FailingOutput, TheRunEndsWithItsLineAndLeavesNothingBehind) {
         }
         TempDir dir;
         writeFile(dir / "a.wav", source);
+        chmod((dir / "a.wav").c_str(), 0644);  // readable by nobody whatever the umask
         ChildConditions conditions;
         // The limit falls inside a step (header and 239 steps of 4 bytes, and one byte more), so a
         // copy the kernel makes stops mid-step.
