@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <sstream>
@@ -37,7 +38,9 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execvp(args[0], args.data());
-        _exit(127);
+        // Another user may be refused the program's folder (a tree made under umask 077): that is
+        // the conditions failing, not the program.
+        _exit(conditions.userId >= 0 && errno == EACCES ? 126 : 127);
     }
     close(outPipe[1]);
     close(errPipe[1]);

@@ -17,7 +17,8 @@ struct ChildConditions {
 };
 
 // Runs `argv` (argv[0] looked up on PATH unless it holds a "/") in the folder `cwd`. Exit code
-// 126 means the child could not take on the conditions, 127 that the program could not start.
+// 126 means the child could not take on the conditions (or, as another user, reach the program),
+// 127 that the program could not start.
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& cwd,
                      const ChildConditions& conditions = {});
 
