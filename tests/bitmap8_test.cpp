@@ -18,7 +18,7 @@ using Pixel = std::pair<int, int>;  // (x, y from the top)
 
 // Writes the canvas into `dir` and parses it back.
 ParsedBmp writeAndParse(Bitmap8* canvas) {
-    EXPECT_EQ(bitmapWrite(canvas), 0);
+    EXPECT_EQ(writeCanvasNow(canvas), 0);
     return parseBmp(readFile(canvas->name));
 }
 
@@ -259,13 +259,13 @@ TEST(Bitmap8Canvas, WriteReportsFailuresAndTruncates) {
     writeFile(dir / "t.bmp", Bytes(5000, 0xAA));
     Bitmap8* canvas = bitmapCreate(5, 3, (dir / "t.bmp").c_str());
     ASSERT_NE(canvas, nullptr);
-    EXPECT_EQ(bitmapWrite(canvas), 0);
+    EXPECT_EQ(writeCanvasNow(canvas), 0);
     EXPECT_EQ(readFile(dir / "t.bmp").size(), 1078u + 8 * 3);
     bitmapRelease(canvas);
 
     canvas = bitmapCreate(5, 3, (dir / "missing/t.bmp").c_str());
     ASSERT_NE(canvas, nullptr);
-    EXPECT_LT(bitmapWrite(canvas), 0);
+    EXPECT_LT(writeCanvasNow(canvas), 0);
     EXPECT_FALSE(fileExists(dir / "missing/t.bmp"));
     bitmapRelease(canvas);
 
@@ -273,10 +273,10 @@ TEST(Bitmap8Canvas, WriteReportsFailuresAndTruncates) {
     if (fileExists("/dev/full")) {
         canvas = bitmapCreate(5, 3, "/dev/full");
         ASSERT_NE(canvas, nullptr);
-        EXPECT_LT(bitmapWrite(canvas), 0);
+        EXPECT_LT(writeCanvasNow(canvas), 0);
         bitmapRelease(canvas);
     }
-    EXPECT_EQ(bitmapWrite(nullptr), -1);
+    EXPECT_EQ(writeCanvasNow(nullptr), -1);
     EXPECT_EQ(bitmapRelease(nullptr), -1);
 }
 
@@ -296,7 +296,7 @@ TEST(Bitmap8Canvas, FailedWriteKeepsTheFormerFile) {
     small.rlim_cur = 20000;
     void (*savedHandler)(int) = signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    int result = bitmapWrite(canvas);
+    int result = writeCanvasNow(canvas);
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, savedHandler);
     EXPECT_LT(result, 0);
@@ -304,7 +304,7 @@ TEST(Bitmap8Canvas, FailedWriteKeepsTheFormerFile) {
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.bmp"});
 
     // Without the limit the picture replaces the file and keeps its permissions.
-    EXPECT_EQ(bitmapWrite(canvas), 0);
+    EXPECT_EQ(writeCanvasNow(canvas), 0);
     bitmapRelease(canvas);
     EXPECT_EQ(readFile(keep).size(), 1078u + 200 * 200);
     struct stat status;

@@ -3,6 +3,7 @@
 // its owner, or has other names, is written through; a run stopped by a signal leaves no
 // temporary file behind; and a source named without extension is found as ".wav".
 #include <fcntl.h>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -175,11 +176,32 @@ TEST(Destination, ExistingFilesAreRefusedReplacedOrWrittenThrough) {
     if (!skipped.empty()) GTEST_SKIP() << "needs root and the user nobody, not checked:" << skipped;
 }
 
-TEST(Destination, AStoppedRunRemovesItsTemporaryFile) {
-    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+// Whether the process `pid` holds open a file in `folder` that has no name (its link reads
+// "folder/#inode (deleted)"): a temporary result.
+bool holdsUnnamedFile(pid_t pid, const std::string& folder) {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* d = opendir(fds.c_str());
+    if (d == nullptr) return false;
+    bool found = false;
+    while (dirent* e = readdir(d)) {
+        char target[4096];
+        const ssize_t n = readlink((fds + "/" + e->d_name).c_str(), target, sizeof target - 1);
+        if (n <= 0) continue;
+        target[n] = '\0';
+        const std::string link = target;
+        if (link.rfind(folder + "/", 0) == 0 && link.find("(deleted)") != std::string::npos) found = true;
+    }
+    closedir(d);
+    return found;
+}
+
+TEST(Destination, AStoppedRunLeavesNothing) {
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
         SCOPED_TRACE(signalNumber);
         TempDir dir;
         writeFile(dir / "a.wav", makeWave(2, 16, 8000, kSound));
+        writeFile(dir / "out.wav", makeWave(1, 16, 8000, {1, 2, 3}));
+        const Bytes previous = readFile(dir / "out.wav");
         // The run clips, and its warning comes after the last sample is written but before the
         // file is put in place. The error stream is a pipe already full, so the run stops there,
         // with its temporary file complete, until the signal ends it.
@@ -198,7 +220,7 @@ TEST(Destination, AStoppedRunRemovesItsTemporaryFile) {
         close(err[1]);
         bool seen = false;
         for (int wait = 0; wait < 500 && !seen; wait++) {
-            seen = hasTemporary(dir);
+            seen = holdsUnnamedFile(pid, dir.path);
             if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         EXPECT_TRUE(seen) << "the run did not stop with its temporary file";
@@ -207,7 +229,8 @@ TEST(Destination, AStoppedRunRemovesItsTemporaryFile) {
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         close(err[0]);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << "status " << status;
-        EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.wav"});
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.wav", "out.wav"}));
+        EXPECT_EQ(readFile(dir / "out.wav"), previous);
     }
 }
 

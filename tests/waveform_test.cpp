@@ -128,7 +128,7 @@ TEST(WavePicture, AxisGridAndFrame) {
         Bitmap8* canvas = bitmapCreate(c.columns + 14, 263, (dir / "f.bmp").c_str());
         ASSERT_NE(canvas, nullptr);
         plotFrame(canvas, kGrey, c.columns, c.spacing);
-        ASSERT_EQ(bitmapWrite(canvas), 0);
+        ASSERT_EQ(writeCanvasNow(canvas), 0);
         bitmapRelease(canvas);
         ParsedBmp bmp = parseBmp(readFile(dir / "f.bmp"));
 
@@ -225,7 +225,7 @@ TEST(WavePicture, PlotReadsEverySampleWidth) {
         Bitmap8* canvas = bitmapCreate(columns + 14, 263, (dir / "w.bmp").c_str());
         ASSERT_NE(canvas, nullptr);
         EXPECT_EQ(wavePlot(canvas, kBlack, 3, c.data.data(), columns, c.bytes, 1, 0, 1), 0);
-        ASSERT_EQ(bitmapWrite(canvas), 0);
+        ASSERT_EQ(writeCanvasNow(canvas), 0);
         bitmapRelease(canvas);
         ParsedBmp bmp = parseBmp(readFile(dir / "w.bmp"));
         for (int col = 0; col < columns; col++)
@@ -256,7 +256,7 @@ TEST(WavePicture, PlotRefusesImpossibleLayouts) {
         Bitmap8* canvas = bitmapCreate(15, 263, (dir / "x.bmp").c_str());
         ASSERT_NE(canvas, nullptr);
         EXPECT_EQ(wavePlot(canvas, kBlack, 3, data, 1, c.bytes, c.channels, c.channel, c.g), c.result);
-        ASSERT_EQ(bitmapWrite(canvas), 0);
+        ASSERT_EQ(writeCanvasNow(canvas), 0);
         bitmapRelease(canvas);
         ParsedBmp bmp = parseBmp(readFile(dir / "x.bmp"));
         EXPECT_EQ(bmp.rowsOf(10, kBlack), c.row < 0 ? std::vector<int>{} : std::vector<int>{c.row});

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "driver/files.h"
 #include "wave/format.h"
@@ -150,7 +151,7 @@ int bitmapRectAround(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t yc, int
     return 0;
 }
 
-int bitmapWrite(const Bitmap8* canvas) {
+int bitmapWrite(const Bitmap8* canvas, std::function<void(const OutputFile&)> failed) {
     if (canvas == nullptr) return -1;
 
     uint8_t head[kBmpPixelOffset];
@@ -177,7 +178,7 @@ int bitmapWrite(const Bitmap8* canvas) {
     memcpy(head + kBmpFileHeaderSize + kBmpInfoHeaderSize, canvas->palette, kBmpPaletteBytes);
 
     const int64_t pixelBytes = static_cast<int64_t>(canvas->stride) * canvas->height;
-    return writeFileWhole(canvas->name, head, kBmpPixelOffset, canvas->pixels, pixelBytes);
+    return writeFileWhole(canvas->name, head, kBmpPixelOffset, canvas->pixels, pixelBytes, std::move(failed));
 }
 
 int bitmapRelease(Bitmap8* canvas) {

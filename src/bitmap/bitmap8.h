@@ -6,7 +6,10 @@
 // memory from the plain heap and logs nothing.
 #pragma once
 
+struct OutputFile;
+
 #include <cstdint>
+#include <functional>
 
 inline constexpr int kBitmapNameSize = 260;  // 259 characters and the terminator
 inline constexpr int kBmpFileHeaderSize = 14;
@@ -74,8 +77,9 @@ int bitmapRect(Bitmap8* canvas, uint8_t colour, int32_t x1, int32_t y1, int32_t 
 // Outline from (x, yc - halfHeight) to (x + width - 1, yc + halfHeight).
 int bitmapRectAround(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t yc, int32_t width,
                      int32_t halfHeight);
-// Writes the BMP file under the canvas's name: 0, or a negative result when the file cannot be
-// opened, written completely or closed.
-int bitmapWrite(const Bitmap8* canvas);
+// Writes the BMP file under the canvas's name, to be put in place with the run's results: 0, or a
+// negative result when the file cannot be opened or written completely. `failed` reports a
+// picture that cannot be put in place at the end of the run.
+int bitmapWrite(const Bitmap8* canvas, std::function<void(const OutputFile&)> failed);
 // Frees the canvas: 0, or -1 for no canvas.
 int bitmapRelease(Bitmap8* canvas);

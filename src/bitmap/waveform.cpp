@@ -282,7 +282,10 @@ void finishPicture(WavePicture& picture, const Settings& options) {
     const std::string& name = picture.name;
     const int64_t columns = picture.columns;
     bool written = false;
-    if (!isSourceFile(name, options) && columns <= kWidestPlot) {
+    // A picture never takes the place of a source, nor of the result it pictures (a destination
+    // named with the picture's extension).
+    const bool clashes = isSourceFile(name, options) || (options.destName != nullptr && name == options.destName);
+    if (!clashes && columns <= kWidestPlot) {
         Bitmap8* canvas = bitmapCreate(static_cast<int32_t>(columns + kSideMargins), kPictureHeight, name.c_str());
         if (canvas != nullptr) {
             plotFrame(canvas, kColourLightGrey, columns, kGridSpacing);
@@ -294,7 +297,9 @@ void finishPicture(WavePicture& picture, const Settings& options) {
                     drawColumn(canvas, traceColour(picture.channels, c), picture.style, col, t.a[col], hi, prev);
                 }
             }
-            written = bitmapWrite(canvas) == 0;
+            written = bitmapWrite(canvas, [name](const OutputFile&) {
+                          logLine(kLevelWarning, "W [BITMAP] cannot output [%s]", name.c_str());
+                      }) == 0;
             bitmapRelease(canvas);
         }
     }

@@ -153,7 +153,11 @@ void flowLofi(Run& run, int, ResultWriter& out) {
 SlidingSteps slidingSteps(const PcmSource& source, double ratio) {
     SlidingSteps window;
     window.source = &source;
-    window.capacity = blockSteps(source.format.blockAlign) + static_cast<int64_t>(std::ceil(ratio)) + 2;
+    // Room for a window and a block of reading ahead, but never more steps than the source has:
+    // a header's rate alone cannot size the buffer.
+    const double wanted = static_cast<double>(blockSteps(source.format.blockAlign)) + std::ceil(ratio) + 2.0;
+    window.capacity = std::max<int64_t>(1, wanted < static_cast<double>(source.steps) ? static_cast<int64_t>(wanted)
+                                                                                      : source.steps);
     window.bytes.resize(static_cast<size_t>(window.capacity * source.format.blockAlign));
     window.base = 0;
     window.count = 0;

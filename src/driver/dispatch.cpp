@@ -1,9 +1,11 @@
 #include "driver/dispatch.h"
 
 #include <memory>
+#include <new>
 
 #include "driver/buffers.h"
 #include "driver/command_line.h"
+#include "driver/files.h"
 #include "driver/log.h"
 #include "driver/operations.h"
 #include "wave/source.h"
@@ -69,6 +71,16 @@ int runOperation(Settings& options) {
     }
 }
 
+// Ends a run that did not complete: nothing more is logged, no result is put in place, and what
+// the run opened and took is given back quietly.
+int abandonRun(int code) {
+    abandonHeld();
+    closeSources();
+    discardTrackedBuffers();
+    flushStreams();
+    return code;
+}
+
 }  // namespace
 
 int dispatchOperation(Settings& options, int operationClass, int operationCode) {
@@ -93,16 +105,22 @@ int runQor(int argc, const char* const* argv) {
         logLine(kLevelInfo, "- [QOR] Start QOR =================================");
         // From here on the parsed options are handed down with every call.
         int exitCode = runOperation(settings);
+        // Every result is complete: they are put in place together, none before the last read.
+        commitResults();
         closeSources();
         apmalloc(kReleaseAll);
         logLine(kLevelFinish, "- [QOR] finish QOR.");
         flushStreams();
         return exitCode;
     } catch (const QorExit& exit) {
-        // Nothing more is logged; what the run opened and took is given back quietly.
-        closeSources();
-        discardTrackedBuffers();
-        flushStreams();
-        return exit.code;
+        return abandonRun(exit.code);
+    } catch (const std::bad_alloc&) {
+        // An allocation the run could not get ends it with the allocator's line, like any
+        // other error: its files are removed on the way out.
+        try {
+            logFatal("E [APMALLOC] cannot allocate memory.");
+        } catch (const QorExit& exit) {
+            return abandonRun(exit.code);
+        }
     }
 }

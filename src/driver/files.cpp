@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -20,31 +21,53 @@ void fail(OutputFile& file, int error) {
     if (file.error == 0) file.error = error;
 }
 
-// Writes all of `count` bytes, resuming after short writes and interruptions. Returns 0 or a
-// negative errno value.
-int writeAll(int fd, const uint8_t* bytes, int64_t count) {
+// Writes all of `count` bytes at `at` (or at the file position when `at` is negative), resuming
+// after short writes and interruptions. Returns 0 or a negative errno value.
+int writeAll(int fd, const uint8_t* bytes, int64_t count, int64_t at = -1) {
     while (count > 0) {
-        const ssize_t n = write(fd, bytes, static_cast<size_t>(count));
+        const ssize_t n = at < 0 ? write(fd, bytes, static_cast<size_t>(count))
+                                 : pwrite(fd, bytes, static_cast<size_t>(count), at);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return n < 0 ? negativeErrno() : -EIO;
         bytes += n;
         count -= n;
+        if (at >= 0) at += n;
     }
     return 0;
 }
 
-// The temporary files open at a time (a result and its picture), named in fixed buffers that
-// the signal handler can read without allocating. A temporary name is at most a resolved folder
-// (PATH_MAX), a 200-character base and the suffix; a name that does not fit is not kept.
-constexpr int kCleanupSlots = 4;
+// Copies the first `length` bytes of `from` into `to`: at the same offsets, or in order where
+// `to` is a stream. Returns 0 or a negative errno value.
+int copyFile(int from, int to, int64_t length, bool stream) {
+    std::vector<uint8_t> block(static_cast<size_t>(std::min<int64_t>(length, int64_t{1} << 20)) + 1);
+    for (int64_t at = 0; at < length;) {
+        const ssize_t n = pread(from, block.data(), static_cast<size_t>(std::min<int64_t>(length - at, block.size())), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? negativeErrno() : -EIO;
+        const int written = writeAll(to, block.data(), n, stream ? -1 : at);
+        if (written != 0) return written;
+        at += n;
+    }
+    return 0;
+}
+
+// Named temporary files (where unnamed ones cannot be made, and for the moment between linking
+// a complete file and renaming it), kept in fixed buffers that the signal handler can read
+// without allocating. A name is at most a resolved folder (PATH_MAX), a 200-character base and
+// the suffix; a name that does not fit is not kept.
+constexpr int kCleanupSlots = 8;
 constexpr size_t kCleanupNameSize = 4608;
 char cleanupNames[kCleanupSlots][kCleanupNameSize];
 volatile sig_atomic_t cleanupInUse[kCleanupSlots];
 
 constexpr int kCleanupSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-// Removes the temporary files, then ends the process as the signal would have: the signal is
-// blocked while its handler runs, so the raised one arrives, with the default action, on return.
+// The permission bits a new file gets: the process's umask, read once before any thread starts.
+mode_t newFileMode = 0644;
+
+// Removes the named temporary files, then ends the process as the signal would have: the signal
+// is blocked while its handler runs, so the raised one arrives, with the default action, on
+// return.
 void removeTemporaries(int signalNumber) {
     for (int i = 0; i < kCleanupSlots; i++) {
         if (cleanupInUse[i] != 0) unlink(cleanupNames[i]);
@@ -53,10 +76,190 @@ void removeTemporaries(int signalNumber) {
     raise(signalNumber);
 }
 
-void installCleanup() {
-    static bool installed = false;
-    if (installed) return;
-    installed = true;
+int rememberName(const std::string& name) {
+    if (name.size() >= kCleanupNameSize) return -1;
+    for (int i = 0; i < kCleanupSlots; i++) {
+        if (cleanupInUse[i] != 0) continue;
+        memcpy(cleanupNames[i], name.c_str(), name.size() + 1);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        cleanupInUse[i] = 1;
+        return i;
+    }
+    return -1;
+}
+
+void forgetName(int& slot) {
+    if (slot >= 0) cleanupInUse[slot] = 0;
+    slot = -1;
+}
+
+// The folder of `path` with its trailing slash ("" for a bare name) and its last component.
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+std::string baseOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A private name in `folder` not taken yet, made by `make` (which creates the file under the
+// name it is given and returns 0, or a negative errno value); the name is kept for the signal
+// handler in `slot`. Returns the name, or empty with `error` set.
+template <typename Make>
+std::string privateName(const std::string& folder, const std::string& base, int& slot, int& error, Make make) {
+    const CleanupSignalsHeld held;
+    // The name stays within the file-name limit however long the base is.
+    const std::string stem = folder + "." + base.substr(0, 200) + ".qor-" + std::to_string(getpid()) + "-";
+    for (int attempt = 0; attempt < 100; attempt++) {
+        std::string name = stem + std::to_string(attempt);
+        error = make(name);
+        if (error == -EEXIST) continue;
+        if (error != 0) return "";
+        slot = rememberName(name);
+        return name;
+    }
+    error = -EEXIST;
+    return "";
+}
+
+// Opens a temporary file in `folder` for reading and writing, readable by this user only: one
+// without a name where the file system has them, otherwise a private name.
+int openTemporary(OutputFile& file, const std::string& folder) {
+    const std::string where = folder.empty() ? "." : folder;
+#ifdef O_TMPFILE
+    file.fd = open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (file.fd >= 0) return 0;
+    // Only a file system without unnamed files falls back to a name; any other failure (no
+    // folder, no permission, no room) is the destination's failure.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return negativeErrno();
+#endif
+    int error = 0;
+    file.temporary = privateName(folder, baseOf(file.target), file.cleanupSlot, error, [&](const std::string& name) {
+        file.fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        return file.fd < 0 ? negativeErrno() : 0;
+    });
+    return error;
+}
+
+// The temporary folder for results on their way to a pipe.
+std::string spoolFolder() {
+    const char* folder = getenv("TMPDIR");
+    if (folder == nullptr || *folder == '\0') folder = "/tmp";
+    std::string name = folder;
+    if (name.back() != '/') name += '/';
+    return name;
+}
+
+// Gives the complete temporary file a name in `folder`: a private one for an unnamed file (a
+// named temporary already has one). Returns the name, or empty with `error` set.
+std::string nameTemporary(OutputFile& file, const std::string& folder, int& slot, int& error) {
+    if (!file.temporary.empty()) {
+        error = 0;
+        return file.temporary;
+    }
+    const std::string source = "/proc/self/fd/" + std::to_string(file.fd);
+    return privateName(folder, baseOf(file.target), slot, error, [&](const std::string& name) {
+        return linkat(AT_FDCWD, source.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : negativeErrno();
+    });
+}
+
+// After a write-through failed part way, links the complete result to a name of its own beside
+// the destination (or in the temporary folder when that folder takes no new name), so that it
+// is not lost with the run.
+void keepResult(OutputFile& file) {
+    for (const std::string& folder : {folderOf(file.target), spoolFolder()}) {
+        const std::string name = folder + baseOf(file.target) + ".qor-kept-" + std::to_string(getpid());
+        int done = -1;
+        if (!file.temporary.empty()) {
+            done = link(file.temporary.c_str(), name.c_str());
+        } else {
+            const std::string source = "/proc/self/fd/" + std::to_string(file.fd);
+            done = linkat(AT_FDCWD, source.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+        }
+        if (done == 0) {
+            file.kept = name;
+            return;
+        }
+    }
+}
+
+// Copies the complete result into the existing destination, which keeps its owner and its other
+// names. The space is reserved before the first byte changes, so that a full disk refuses the
+// copy while the destination is still whole; the length is set after the copy, so the old
+// contents are never cut short first.
+int writeThrough(OutputFile& file) {
+    const int target = open(file.target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (target < 0) return negativeErrno();
+    int error = 0;
+#ifdef FALLOC_FL_KEEP_SIZE
+    if (file.length > 0 && fallocate(target, FALLOC_FL_KEEP_SIZE, 0, file.length) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS) {
+        error = negativeErrno();
+        close(target);
+        return error;
+    }
+#endif
+    error = copyFile(file.fd, target, file.length, false);
+    if (error == 0 && ftruncate(target, file.length) != 0) error = negativeErrno();
+    if (error == 0 && fsync(target) != 0) error = negativeErrno();
+    if (close(target) != 0 && error == 0) error = negativeErrno();
+    if (error != 0) keepResult(file);
+    return error;
+}
+
+// Renames the complete temporary file over the destination (or to its new name), with the old
+// file's owner, group and mode, synced first when it replaces a file.
+int renameIntoPlace(OutputFile& file) {
+    if (fchmod(file.fd, file.exists ? file.mode & 07777 : newFileMode) != 0) return negativeErrno();
+    if (file.exists && fsync(file.fd) != 0) return negativeErrno();
+    int slot = -1;
+    int error = 0;
+    const CleanupSignalsHeld held;
+    const std::string named = nameTemporary(file, folderOf(file.target), slot, error);
+    if (named.empty()) return error;
+    const int closed = close(file.fd);
+    file.fd = -1;
+    // A failed close can mean the data never reached the disk: it counts as a failed write.
+    if (closed != 0) error = negativeErrno();
+    if (error == 0 && rename(named.c_str(), file.target.c_str()) != 0) error = negativeErrno();
+    if (error != 0) unlink(named.c_str());
+    forgetName(slot);
+    if (error == 0) {
+        forgetName(file.cleanupSlot);
+        file.temporary.clear();
+    }
+    return error;
+}
+
+struct Held {
+    std::unique_ptr<OutputFile> file;
+    std::function<void(const OutputFile&)> failed;
+};
+std::vector<Held> held;
+
+}  // namespace
+
+CleanupSignalsHeld::CleanupSignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : kCleanupSignals) sigaddset(&set, s);
+    pthread_sigmask(SIG_BLOCK, &set, &previous);
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+
+OutputFile::~OutputFile() { abandonOutput(*this); }
+
+void prepareForWriting() {
+    static bool prepared = false;
+    if (prepared) return;
+    prepared = true;
+    const mode_t mask = umask(0);
+    umask(mask);
+    newFileMode = 0666 & ~mask;
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = removeTemporaries;
@@ -70,149 +273,85 @@ void installCleanup() {
     }
 }
 
-void rememberTemporary(OutputFile& file) {
-    if (file.temporary.size() >= kCleanupNameSize) return;
-    for (int i = 0; i < kCleanupSlots; i++) {
-        if (cleanupInUse[i] != 0) continue;
-        memcpy(cleanupNames[i], file.temporary.c_str(), file.temporary.size() + 1);
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        cleanupInUse[i] = 1;
-        file.cleanupSlot = i;
-        return;
-    }
-}
-
-void forgetTemporary(OutputFile& file) {
-    if (file.cleanupSlot >= 0) cleanupInUse[file.cleanupSlot] = 0;
-    file.cleanupSlot = -1;
-    file.temporary.clear();
-}
-
-// Copies the complete temporary file into the target, replacing its contents in place.
-void copyIntoTarget(OutputFile& file) {
-    const int target = open(file.target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (target < 0) {
-        fail(file, negativeErrno());
-        return;
-    }
-    std::vector<uint8_t> block(1 << 20);
-    for (int64_t at = 0; file.error == 0;) {
-        const ssize_t n = pread(file.fd, block.data(), block.size(), at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail(file, negativeErrno());
-        if (n <= 0) break;
-        const int written = writeAll(target, block.data(), n);
-        if (written != 0) fail(file, written);
-        at += n;
-    }
-    if (close(target) != 0) fail(file, negativeErrno());
-}
-
-// Opens an unnamed file in the temporary folder for a result on its way to a pipe; it vanishes
-// when closed, however the run ends. False when none can be made there.
-bool openSpool(OutputFile& file) {
-    const char* folder = getenv("TMPDIR");
-    if (folder == nullptr || *folder == '\0') folder = "/tmp";
-    file.fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (file.fd < 0) {
-        // File systems without unnamed files: a named one, unlinked at once.
-        std::string name = std::string(folder) + "/.qor-spool-XXXXXX";
-        file.fd = mkostemp(name.data(), O_CLOEXEC);
-        if (file.fd >= 0) unlink(name.c_str());
-    }
-    return file.fd >= 0;
-}
-
-}  // namespace
-
-CleanupSignalsHeld::CleanupSignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int s : kCleanupSignals) sigaddset(&held, s);
-    pthread_sigmask(SIG_BLOCK, &held, &previous);
-}
-
-CleanupSignalsHeld::~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
-
-OutputFile::~OutputFile() { abandonOutput(*this); }
-
-// Returns 0 when `name` does not exist or this process could open it for writing, otherwise the
-// failure opening it would give (a negative errno value: a read-only file or file system, a
-// folder in the way). A name that cannot be looked up counts as missing.
-static int checkWritable(const char* name) {
+int checkDestination(const char* name) {
     struct stat status;
-    if (stat(name, &status) != 0) return 0;
-    if (S_ISDIR(status.st_mode)) return -EISDIR;
-    // The effective user counts, as it does for open.
-    if (faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) != 0) return negativeErrno();
+    if (stat(name, &status) == 0) {
+        if (S_ISDIR(status.st_mode)) return -EISDIR;
+        // The effective user counts, as it does for open.
+        if (faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) != 0) return negativeErrno();
+        if (!S_ISREG(status.st_mode)) return 0;
+    } else if (errno != ENOENT) {
+        return negativeErrno();
+    }
+    // A regular file is put in place by a rename in its folder (through a link, the folder of
+    // the file it names), so that folder must take new names.
+    char* resolved = realpath(name, nullptr);
+    const std::string path = resolved != nullptr ? resolved : name;
+    free(resolved);
+    const std::string folder = folderOf(path);
+    if (faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return negativeErrno();
+    }
     return 0;
 }
 
 int openOutput(OutputFile& file, const char* name) {
-    installCleanup();
+    prepareForWriting();
     file.target = name;
-    const int refused = checkWritable(name);
+    const int refused = checkDestination(name);
     if (refused != 0) {
         file.refused = true;
         fail(file, refused);
         return file.error;
     }
     struct stat status;
-    const bool exists = stat(name, &status) == 0;
-    if (exists && S_ISFIFO(status.st_mode) && openSpool(file)) {
+    file.exists = stat(name, &status) == 0;
+    if (file.exists && S_ISFIFO(status.st_mode)) {
         // A pipe hands on at once whatever reaches it, so the result goes in only when complete:
-        // a run that ends with an error sends nothing, as to a file it replaces nothing.
-        file.writeThrough = true;
-        file.spooled = true;
-        return 0;
+        // a run that ends with an error sends nothing, as to a file it replaces nothing. Without
+        // a temporary file the run fails before it sends anything.
+        file.way = OutputFile::Way::kSpool;
+        const int error = openTemporary(file, spoolFolder());
+        if (error != 0) {
+            file.refused = true;
+            fail(file, error);
+        }
+        return file.error;
     }
-    if (exists && !S_ISREG(status.st_mode)) {
+    if (file.exists && !S_ISREG(status.st_mode)) {
+        file.way = OutputFile::Way::kDirect;
         file.fd = open(name, O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (file.fd < 0) fail(file, negativeErrno());
         return file.error;
     }
-    if (exists) {
+    if (file.exists) {
+        // A symbolic link is followed: the file it names is the one replaced.
         char* resolved = realpath(name, nullptr);
         if (resolved != nullptr) {
             file.target = resolved;
             free(resolved);
         }
+        file.owner = status.st_uid;
+        file.group = status.st_gid;
+        file.mode = status.st_mode;
     }
-    const size_t slash = file.target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : file.target.substr(0, slash + 1);
-    // The temporary name stays within the file-name limit however long the name is.
-    const std::string base =
-        (slash == std::string::npos ? file.target : file.target.substr(slash + 1)).substr(0, 200);
-    {
-        const CleanupSignalsHeld held;
-        for (int attempt = 0; attempt < 100 && file.fd < 0; attempt++) {
-            file.temporary =
-                folder + "." + base + ".qor-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-            // Read and write: a result written through is read back from here.
-            file.fd = open(file.temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (file.fd < 0 && errno != EEXIST) break;
-        }
-        if (file.fd < 0) {
-            fail(file, errno == 0 ? -EEXIST : negativeErrno());
-            file.temporary.clear();
-            return file.error;
-        }
-        rememberTemporary(file);
+    const int error = openTemporary(file, folderOf(file.target));
+    if (error != 0) {
+        fail(file, error);
+        return file.error;
     }
-    if (!exists) return 0;
+    if (!file.exists) return 0;
     struct stat created;
     if (fstat(file.fd, &created) != 0) {
         fail(file, negativeErrno());
         return file.error;
     }
-    // The owner and group go first: changing them may clear the set-user and set-group bits.
+    // Other names of the destination must see the result, and a file that cannot be given the
+    // old owner and group would change hands: both are written through. The owner and group
+    // are set now, before the mode: changing them may clear the set-user and set-group bits.
     if (status.st_nlink > 1 || ((status.st_uid != created.st_uid || status.st_gid != created.st_gid) &&
                                 fchown(file.fd, status.st_uid, status.st_gid) != 0)) {
-        file.writeThrough = true;
-        // Only this user reads the result before it is copied into place.
-        fchmod(file.fd, 0600);
-    } else {
-        fchmod(file.fd, status.st_mode & 07777);
+        file.way = OutputFile::Way::kWriteThrough;
     }
     return 0;
 }
@@ -220,11 +359,16 @@ int openOutput(OutputFile& file, const char* name) {
 void writeOutput(OutputFile& file, const uint8_t* bytes, int64_t count) {
     if (file.error != 0) return;
     const int written = writeAll(file.fd, bytes, count);
-    if (written != 0) fail(file, written);
+    if (written != 0) {
+        fail(file, written);
+    } else {
+        file.length += count;
+    }
 }
 
 int64_t copyIntoOutput(OutputFile& file, int from, int64_t offset, int64_t count) {
     int64_t done = 0;
+#ifdef __linux__
     while (done < count && file.error == 0) {
         off_t at = offset + done;
         const ssize_t n = copy_file_range(from, &at, file.fd, nullptr, static_cast<size_t>(count - done), 0);
@@ -232,53 +376,84 @@ int64_t copyIntoOutput(OutputFile& file, int from, int64_t offset, int64_t count
         if (n <= 0) break;
         done += n;
     }
+#else
+    (void)from;
+    (void)offset;
+    (void)count;
+#endif
+    file.length += done;
     return done;
 }
 
 int commitOutput(OutputFile& file) {
-    if (file.fd < 0 && file.temporary.empty()) return file.error;
-    if (file.spooled) {
-        // Nothing in a pipe can be left half rewritten, so the stopping signals are not held
-        // while a slow reader takes the result.
-        if (file.error == 0) copyIntoTarget(file);
-        close(file.fd);
-        file.fd = -1;
-        return file.error;
+    if (file.fd < 0) return file.error;
+    if (file.error == 0) {
+        switch (file.way) {
+        case OutputFile::Way::kDirect:
+            break;
+        case OutputFile::Way::kSpool: {
+            // Nothing in a pipe can be left half rewritten, so the stopping signals are not held
+            // while a slow reader takes the result.
+            const int target = open(file.target.c_str(), O_WRONLY | O_CLOEXEC);
+            if (target < 0) {
+                fail(file, negativeErrno());
+                break;
+            }
+            fail(file, copyFile(file.fd, target, file.length, true));
+            if (close(target) != 0) fail(file, negativeErrno());
+            break;
+        }
+        case OutputFile::Way::kWriteThrough: {
+            // A signal waits until the copy is over: a stopped run never leaves the destination
+            // half rewritten.
+            const CleanupSignalsHeld signalsHeld;
+            fail(file, writeThrough(file));
+            break;
+        }
+        case OutputFile::Way::kRename:
+            fail(file, renameIntoPlace(file));
+            break;
+        }
     }
-    const CleanupSignalsHeld held;
-    if (file.writeThrough) {
-        // A signal waits until the copy is over: a stopped run never leaves the destination
-        // half rewritten.
-        if (file.error == 0) copyIntoTarget(file);
-        close(file.fd);
-    } else if (file.fd >= 0 && close(file.fd) != 0) {
-        // A failed close can mean the data never reached the disk: it counts as a failed write.
-        fail(file, negativeErrno());
-    }
+    if (file.fd >= 0 && close(file.fd) != 0 && file.way == OutputFile::Way::kDirect) fail(file, negativeErrno());
     file.fd = -1;
-    if (file.error == 0 && !file.writeThrough && !file.temporary.empty() &&
-        rename(file.temporary.c_str(), file.target.c_str()) != 0) {
-        fail(file, negativeErrno());
-    }
-    if ((file.error != 0 || file.writeThrough) && !file.temporary.empty()) unlink(file.temporary.c_str());
-    forgetTemporary(file);
+    abandonOutput(file);
     return file.error;
 }
 
 void abandonOutput(OutputFile& file) {
     if (file.fd < 0 && file.temporary.empty()) return;
-    const CleanupSignalsHeld held;
+    const CleanupSignalsHeld signalsHeld;
     if (file.fd >= 0) close(file.fd);
     file.fd = -1;
     if (!file.temporary.empty()) unlink(file.temporary.c_str());
-    forgetTemporary(file);
+    file.temporary.clear();
+    forgetName(file.cleanupSlot);
 }
 
+void holdForCommit(std::unique_ptr<OutputFile> file, std::function<void(const OutputFile&)> failed) {
+    held.push_back(Held{std::move(file), std::move(failed)});
+}
+
+void commitHeld() {
+    // Taken out first: a failure report may end the run, and the rest are abandoned with it.
+    std::vector<Held> files = std::move(held);
+    held.clear();
+    for (Held& h : files) {
+        if (commitOutput(*h.file) != 0) h.failed(*h.file);
+    }
+}
+
+void abandonHeld() { held.clear(); }
+
 int writeFileWhole(const char* name, const uint8_t* head, int64_t headBytes, const uint8_t* body,
-                   int64_t bodyBytes) {
-    OutputFile file;
-    if (openOutput(file, name) != 0) return file.error;
-    writeOutput(file, head, headBytes);
-    writeOutput(file, body, bodyBytes);
-    return commitOutput(file);
+                   int64_t bodyBytes, std::function<void(const OutputFile&)> failed) {
+    auto file = std::make_unique<OutputFile>();
+    if (openOutput(*file, name) != 0) return file->error;
+    writeOutput(*file, head, headBytes);
+    writeOutput(*file, body, bodyBytes);
+    if (file->error != 0) return file->error;
+    const int error = file->error;
+    holdForCommit(std::move(file), std::move(failed));
+    return error;
 }

@@ -129,7 +129,10 @@ void formatInto(const char* format, va_list args) {
 
 bool logLevelShown(int level) { return level <= settings.stderrThreshold || level <= settings.stdoutThreshold; }
 
-int logMessage(int level) {
+namespace {
+
+// Writes MessageBuffer where a line of `level` goes, and empties it.
+void emitMessage(int level) {
     FILE* stream = nullptr;
     if (level <= settings.stderrThreshold) {
         stream = stderr;
@@ -142,6 +145,12 @@ int logMessage(int level) {
         writeLine(stream, MessageBuffer);
     }
     MessageBuffer.clear();
+}
+
+}  // namespace
+
+int logMessage(int level) {
+    emitMessage(level);
     if (level == kLevelInternal) throw QorExit{-2};
     if (level == kLevelError) throw QorExit{-1};
     return 0;
@@ -162,6 +171,14 @@ void logFatal(const char* format, ...) {
     va_end(args);
     logMessage(kLevelError);
     throw QorExit{-1};  // not reached: level 0 always ends the run
+}
+
+void logFatalWithDetail(const std::string& line, const std::string& detail) {
+    MessageBuffer = line;
+    emitMessage(kLevelError);
+    MessageBuffer = detail;
+    emitMessage(kLevelError);
+    throw QorExit{-1};
 }
 
 void logInternal(const char* format, ...) {

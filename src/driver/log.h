@@ -32,6 +32,8 @@ bool logLevelShown(int level);
 void logLine(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Logs at level 0: the run ends.
 [[noreturn]] void logFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Logs `line` at level 0 followed by `detail` on the same stream: the run ends.
+[[noreturn]] void logFatalWithDetail(const std::string& line, const std::string& detail);
 // Logs at level -1: an internal consistency error, the run ends with -2.
 [[noreturn]] void logInternal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

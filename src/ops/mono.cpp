@@ -170,7 +170,12 @@ Started startSplit(Run& run, int index, ResultPlan& plan) {
     return planMono(run, index == 0 ? kLeft : kRight, plan);
 }
 
-void flowSplit(Run& run, int index, ResultWriter& out) { flowMeasure(run, index == 0 ? kLeft : kRight, out); }
+void flowSplit(Run& run, int index, ResultWriter& out) {
+    // The right channel's file, when it may not be written, is refused as the left one's is:
+    // before any sample is made. (A naked result's name is only known when it begins.)
+    if (index == 0 && run.options.outputMode == 1) refuseDestination(stateOf<MonoState>(run).names[1], false);
+    flowMeasure(run, index == 0 ? kLeft : kRight, out);
+}
 
 }  // namespace
 

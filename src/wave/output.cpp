@@ -10,6 +10,7 @@
 #include "driver/buffers.h"
 #include "driver/command_line.h"
 #include "driver/log.h"
+#include "wave/source.h"
 
 namespace {
 
@@ -23,11 +24,15 @@ void reportWritten(Settings& options, const char* name, int64_t length) {
     logLine(kLevelInfo, "- [OUTPUT2] Size       : %d Bytes", static_cast<int32_t>(length));
 }
 
-// Ends the run with the writer's line for a result that cannot be written.
-[[noreturn]] void cannotOutput(const ResultWriter& result) {
-    if (result.mode == kOutputRiff) logFatal("E [OUTPUT] cannot output [%s]", result.name.c_str());
-    logFatal("E [OUTPUT2] cannot output [%s]", result.name.c_str());
+// Ends the run with the writer's line for a result that cannot be written; a result kept after
+// a failed write-through is named on the line after it.
+[[noreturn]] void cannotOutput(int mode, const std::string& name, const std::string& kept = "") {
+    const std::string line = (mode == kOutputRiff ? "E [OUTPUT] cannot output [" : "E [OUTPUT2] cannot output [") +
+                             name + "]";
+    if (!kept.empty()) logFatalWithDetail(line, "  [OUTPUT] complete result kept as [" + kept + "]");
+    logFatal("%s", line.c_str());
 }
+[[noreturn]] void cannotOutput(const ResultWriter& result) { cannotOutput(result.mode, result.name); }
 
 // The naked file's name: a destination ending in ".WAV" (any case) gets the extension of its
 // sample format, and with it the sign switch for signed 8-bit output.
@@ -56,13 +61,19 @@ void nakedName(ResultWriter& result) {
 
 constexpr int64_t kStagingBytes = int64_t{1} << 20;
 
-// Hands the filled buffer to a writing thread, once the previous write is done.
+// Hands the filled buffer to a writing thread, once the previous write is done (or writes it
+// here when the result has no thread).
 void flushStaging(ResultWriter& result) {
     if (result.pending.valid()) result.pending.get();
     if (result.filled == 0) return;
     const uint8_t* bytes = result.staging[result.current].data();
     const int64_t count = result.filled;
-    OutputFile* file = &result.file;
+    OutputFile* file = result.file.get();
+    if (!result.threaded) {
+        writeOutput(*file, bytes, count);
+        result.filled = 0;
+        return;
+    }
     const CleanupSignalsHeld held;  // the writing thread leaves the stopping signals to this one
     result.pending = std::async(std::launch::async, [file, bytes, count] { writeOutput(*file, bytes, count); });
     result.current ^= 1;
@@ -73,15 +84,15 @@ void flushStaging(ResultWriter& result) {
 void emit(ResultWriter& result, const uint8_t* bytes, int64_t count) {
     while (count > 0) {
         std::vector<uint8_t>& buffer = result.staging[result.current];
-        if (buffer.empty()) buffer.resize(kStagingBytes);
-        const int64_t n = std::min(count, kStagingBytes - result.filled);
+        if (buffer.empty()) buffer.resize(static_cast<size_t>(result.stagingBytes));
+        const int64_t n = std::min(count, result.stagingBytes - result.filled);
         uint8_t* at = buffer.data() + result.filled;
         memcpy(at, bytes, static_cast<size_t>(n));
         if (result.switchSign) switchSign8(at, n);
         result.filled += n;
         bytes += n;
         count -= n;
-        if (result.filled == kStagingBytes) flushStaging(result);
+        if (result.filled == result.stagingBytes) flushStaging(result);
     }
 }
 
@@ -123,15 +134,19 @@ void beginResult(ResultWriter& result, Settings& options, const FormatInfo& form
         result.name = options.destName;
     }
     if (result.mode != kOutputRiff && result.mode != kOutputNaked) return;
-    openOutput(result.file, result.name.c_str());
-    // An existing file the user may not write is refused before any sample is produced, and
-    // left as it is. Any other destination that cannot be written (a missing or read-only
-    // folder) is reported once the result is complete, where a write failure is reported too.
-    if (result.file.refused) cannotOutput(result);
+    // A result that fits in one buffer is written in one go when complete, without a thread.
+    const int64_t bytes = steps * format.blockAlign + (result.mode == kOutputRiff ? kWaveHeaderSize : 0);
+    result.threaded = bytes > kStagingBytes;
+    result.stagingBytes = std::clamp<int64_t>(bytes, 1, kStagingBytes);
+    openOutput(*result.file, result.name.c_str());
+    // A destination the user may not write (an existing file, a missing or read-only folder) is
+    // refused before any sample is produced, and left as it is. A failure on the way is
+    // reported once the result is complete.
+    if (result.file->refused || result.file->fd < 0) cannotOutput(result);
     if (result.mode == kOutputRiff) {
         uint8_t header[kWaveHeaderSize];
         buildWaveImage(format, static_cast<int32_t>(steps), header);
-        writeOutput(result.file, header, kWaveHeaderSize);
+        writeOutput(*result.file, header, kWaveHeaderSize);
     }
 }
 
@@ -148,13 +163,16 @@ void copySteps(ResultWriter& result, const PcmSource& source, int64_t first, int
     const int64_t blockAlign = source.format.blockAlign;
     const bool untouched = !result.picture && !result.switchSign && blockAlign == result.format.blockAlign &&
                            (result.mode == kOutputRiff || result.mode == kOutputNaked);
-    if (untouched && result.file.error == 0) {
+    if (untouched) {
         if (first < 0 || first + steps > source.steps) logInternal("E [QOR] read outside the data.");
-        // The kernel's copy goes behind what is already queued.
+        // The kernel's copy goes behind what is already queued; the writing thread is done with
+        // the file before it is read or copied into here.
         flushStaging(result);
         if (result.pending.valid()) result.pending.get();
+    }
+    if (untouched && result.file->error == 0) {
         const int64_t copied =
-            copyIntoOutput(result.file, source.fd, source.dataOffset + first * blockAlign, steps * blockAlign);
+            copyIntoOutput(*result.file, source.fd, source.dataOffset + first * blockAlign, steps * blockAlign);
         // Whole steps copied count as written; a step the copy broke off in is finished below.
         const int64_t whole = copied / blockAlign;
         result.written += whole;
@@ -178,10 +196,13 @@ void copySteps(ResultWriter& result, const PcmSource& source, int64_t first, int
 }
 
 void writeSilence(ResultWriter& result, int64_t steps) {
-    std::vector<uint8_t> silence(static_cast<size_t>(std::min<int64_t>(steps, 65536) * result.format.blockAlign),
+    // At most a block of silence is held, however long the run of it and however wide a step.
+    const int64_t perBlock = std::min(steps, blockSteps(result.format.blockAlign));
+    if (perBlock <= 0) return;
+    std::vector<uint8_t> silence(static_cast<size_t>(perBlock * result.format.blockAlign),
                                  static_cast<uint8_t>(result.options->silenceFill));
     for (int64_t done = 0; done < steps;) {
-        const int64_t n = std::min<int64_t>(65536, steps - done);
+        const int64_t n = std::min<int64_t>(perBlock, steps - done);
         writeSteps(result, silence.data(), n);
         done += n;
     }
@@ -196,15 +217,23 @@ int writeResult(ResultWriter& result) {
     const int64_t dataSize = result.steps * result.format.blockAlign;
     flushStaging(result);
     if (result.pending.valid()) result.pending.get();
-    if (result.mode == kOutputRiff) {
-        if (commitOutput(result.file) != 0) cannotOutput(result);
-        reportWritten(*result.options, result.name.c_str(), dataSize + kWaveHeaderSize);
-    } else if (result.mode == kOutputNaked) {
-        if (result.switchSign) logLine(kLevelInfo, "- [SWITCH-SIGN] switched sign.");
-        if (commitOutput(result.file) != 0) cannotOutput(result);
-        reportWritten(*result.options, result.name.c_str(), dataSize);
-    }
+    if (result.mode != kOutputRiff && result.mode != kOutputNaked) return 0;
+    if (result.mode == kOutputNaked && result.switchSign) logLine(kLevelInfo, "- [SWITCH-SIGN] switched sign.");
+    if (result.file->error != 0) cannotOutput(result);
+    reportWritten(*result.options, result.name.c_str(), dataSize + (result.mode == kOutputRiff ? kWaveHeaderSize : 0));
+    holdForCommit(std::move(result.file), [mode = result.mode, name = result.name](const OutputFile& file) {
+        cannotOutput(mode, name, file.kept);
+    });
     return 0;
+}
+
+void commitResults() {
+    checkSourcesUnchanged();
+    commitHeld();
+}
+
+void refuseDestination(const char* name, bool naked) {
+    if (checkDestination(name) != 0) cannotOutput(naked ? kOutputNaked : kOutputRiff, name);
 }
 
 void switchSign8(uint8_t* bytes, int64_t length) {

@@ -33,11 +33,14 @@ struct ResultWriter {
     int mode = 0;         // outputMode when the result was started
     bool switchSign = false;
     std::string name;  // the file written: destName, with the naked extension when it gets one
-    OutputFile file;
+    std::unique_ptr<OutputFile> file = std::make_unique<OutputFile>();
     std::unique_ptr<WavePicture> picture;
     // The bytes go out through two buffers: one is filled while the other is being written by a
     // thread of its own, so that the kernel's copying overlaps the computing of the next block.
+    // A result that fits in one buffer is written by this thread when complete.
     std::vector<uint8_t> staging[2];
+    int64_t stagingBytes = 0;  // the size of a buffer
+    bool threaded = false;
     int current = 0;
     int64_t filled = 0;         // bytes waiting in staging[current]
     std::future<void> pending;  // the write of the other buffer; waited for before it is reused
@@ -82,9 +85,16 @@ struct GatheredSteps {
 void writeSilence(ResultWriter& result, int64_t steps);
 // Draws and writes the result's picture, when one is gathered, with its report lines.
 void drawResultPicture(ResultWriter& result);
-// Completes the file: puts it in place, counts it in the options' filesWritten and logs it, or
-// ends the run with the writer's error line when it could not be written.
+// Completes the file, counts it in the options' filesWritten and logs it, and holds it to be put
+// in place with the run's other results at the end of the run (commitResults); ends the run with
+// the writer's error line when it could not be written.
 int writeResult(ResultWriter& result);
+// Puts every result of the run in place, once no source has changed since it was opened; ends
+// the run with the writer's error line for a result that cannot be put in place.
+void commitResults();
+// Ends the run with the line of a destination that cannot be written, before any sample of it
+// is computed (`naked`: the naked writer's line).
+void refuseDestination(const char* name, bool naked);
 
 // Switches 8-bit samples between unsigned (silence 128) and signed (silence 0), in place. A
 // result is switched block by block; writeResult logs the switch once it is complete.

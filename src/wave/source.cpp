@@ -19,8 +19,15 @@ namespace {
 
 enum ChunkKind { kChunkUnknown = -1, kChunkFormat = 1, kChunkData = 2, kChunkFact = 3 };
 
-// The files the run reads from, closed together at the end of the run.
-std::vector<int> openSources;
+// The files the run reads from, closed together at the end of the run, with their length and
+// modification time when opened.
+struct OpenSource {
+    int fd;
+    std::string name;
+    off_t size;
+    struct timespec modified;
+};
+std::vector<OpenSource> openSources;
 
 // Reads all of [at, at + count) or fails with the read error line.
 void readExactly(int fd, int64_t at, uint8_t* out, int64_t count) {
@@ -135,9 +142,12 @@ void checkDataFormat(const FormatInfo& format, bool haveFormat) {
 int openSource(const char* name, int64_t& size) {
     const int fd = open(name, O_RDONLY | O_CLOEXEC);
     if (fd < 0) logFatal("E [QOR] Error input file not found. [%s]", name);
-    openSources.push_back(fd);
     struct stat status;
-    if (fstat(fd, &status) != 0) logFatal("E [QOR] cannot get file status.");
+    if (fstat(fd, &status) != 0) {
+        close(fd);
+        logFatal("E [QOR] cannot get file status.");
+    }
+    openSources.push_back(OpenSource{fd, name, status.st_size, status.st_mtim});
     size = status.st_size;
     if (size > INT32_MAX) logFatal("E [QOR] too large input file. [%s]", name);
     countArea();
@@ -166,8 +176,18 @@ void settleSourceName(Settings& options, int fileIndex) {
 
 }  // namespace
 
+void checkSourcesUnchanged() {
+    for (const OpenSource& source : openSources) {
+        struct stat status;
+        if (fstat(source.fd, &status) != 0 || status.st_size != source.size ||
+            status.st_mtim.tv_sec != source.modified.tv_sec || status.st_mtim.tv_nsec != source.modified.tv_nsec) {
+            logFatal("E [QOR] source file changed while read. [%s]", source.name.c_str());
+        }
+    }
+}
+
 void closeSources() {
-    for (int fd : openSources) close(fd);
+    for (const OpenSource& source : openSources) close(source.fd);
     openSources.clear();
 }
 

@@ -14,5 +14,10 @@ struct Settings;
 // least one step. The file stays open until closeSources.
 PcmSource* readSource(Settings& options, int fileIndex, int reportMode, unsigned needs = kNeedNothing);
 
+// Ends the run with an error line when a source file changed (its length or its modification
+// time) since the run opened it: the results made from it would no longer match it, and
+// putting them in place could lose what was added meanwhile.
+void checkSourcesUnchanged();
+
 // Closes every source file the run opened.
 void closeSources();

@@ -1,5 +1,8 @@
 #include "support/bmp_reader.h"
 
+#include "bitmap/bitmap8.h"
+#include "driver/files.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -80,4 +83,11 @@ std::vector<int> span(int first, int last) {
     std::vector<int> out;
     for (int v = first; v <= last; v++) out.push_back(v);
     return out;
+}
+
+int writeCanvasNow(const Bitmap8* canvas) {
+    bool failed = false;
+    const int written = bitmapWrite(canvas, [&failed](const OutputFile&) { failed = true; });
+    commitHeld();
+    return failed ? -1 : written;
 }

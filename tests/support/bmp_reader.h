@@ -39,3 +39,8 @@ ParsedBmp parseBmp(const Bytes& bytes);
 std::vector<std::vector<uint8_t>> blankRows(int64_t width, int64_t height);
 // Inclusive list first..last.
 std::vector<int> span(int first, int last);
+
+struct Bitmap8;
+// Writes the canvas with the program's writer and puts it in place at once, as the end of a run
+// does: 0, or a negative result when it could not be written or put in place.
+int writeCanvasNow(const Bitmap8* canvas);

@@ -23,8 +23,9 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
         if (chdir(cwd.c_str()) != 0) _exit(126);
         setenv("LC_ALL", conditions.locale.c_str(), 1);
         if (conditions.fileSizeLimit >= 0) {
-            // An ignored SIGXFSZ stays ignored across exec: the write fails with EFBIG instead.
-            signal(SIGXFSZ, SIG_IGN);
+            // The program must survive the limit by itself: SIGXFSZ keeps its default action
+            // (which ends the process) unless the program ignores it.
+            signal(SIGXFSZ, SIG_DFL);
             rlimit limit{static_cast<rlim_t>(conditions.fileSizeLimit), static_cast<rlim_t>(conditions.fileSizeLimit)};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
         }
