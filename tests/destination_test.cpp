@@ -176,35 +176,43 @@ TEST(Destination, ExistingFilesAreRefusedReplacedOrWrittenThrough) {
     if (!skipped.empty()) GTEST_SKIP() << "needs root and the user nobody, not checked:" << skipped;
 }
 
-// Whether the process `pid` holds open a file in `folder` that has no name (its link reads
-// "folder/#inode (deleted)"): a temporary result.
-bool holdsUnnamedFile(pid_t pid, const std::string& folder) {
+// The permission bits of a file without a name in `folder` that the process `pid` holds open
+// (its link reads "folder/#inode (deleted)"): a temporary result; -1 when it holds none.
+int unnamedFileMode(pid_t pid, const std::string& folder) {
     const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
     DIR* d = opendir(fds.c_str());
-    if (d == nullptr) return false;
-    bool found = false;
+    if (d == nullptr) return -1;
+    int mode = -1;
     while (dirent* e = readdir(d)) {
+        const std::string fd = fds + "/" + e->d_name;
         char target[4096];
-        const ssize_t n = readlink((fds + "/" + e->d_name).c_str(), target, sizeof target - 1);
+        const ssize_t n = readlink(fd.c_str(), target, sizeof target - 1);
         if (n <= 0) continue;
         target[n] = '\0';
         const std::string link = target;
-        if (link.rfind(folder + "/", 0) == 0 && link.find("(deleted)") != std::string::npos) found = true;
+        struct stat status;
+        if (link.rfind(folder + "/", 0) == 0 && link.find("(deleted)") != std::string::npos &&
+            stat(fd.c_str(), &status) == 0) {
+            mode = static_cast<int>(status.st_mode & 07777);
+        }
     }
     closedir(d);
-    return found;
+    return mode;
 }
 
-TEST(Destination, AStoppedRunLeavesNothing) {
-    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
-        SCOPED_TRACE(signalNumber);
+TEST(Destination, AStoppedOrOvertakenRunLeavesEveryFileAsItWas) {
+    // What happens while the run waits with its complete result: a signal, or the source grows.
+    constexpr int kSourceGrows = 0;
+    for (int event : {SIGTERM, SIGINT, SIGHUP, SIGKILL, kSourceGrows}) {
+        SCOPED_TRACE(event);
         TempDir dir;
-        writeFile(dir / "a.wav", makeWave(2, 16, 8000, kSound));
+        const Bytes source = makeWave(2, 16, 8000, kSound);
+        writeFile(dir / "a.wav", source);
         writeFile(dir / "out.wav", makeWave(1, 16, 8000, {1, 2, 3}));
         const Bytes previous = readFile(dir / "out.wav");
         // The run clips, and its warning comes after the last sample is written but before the
         // file is put in place. The error stream is a pipe already full, so the run stops there,
-        // with its temporary file complete, until the signal ends it.
+        // with its temporary file complete, until the signal ends it or the pipe is read.
         int err[2];
         ASSERT_EQ(pipe(err), 0);
         fcntl(err[1], F_SETFL, O_NONBLOCK);
@@ -218,17 +226,33 @@ TEST(Destination, AStoppedRunLeavesNothing) {
         const pid_t pid = startQor({}, {"boost", "/m2", "/F", "a.wav", "out.wav"}, dir.path, null, err[1]);
         close(null);
         close(err[1]);
-        bool seen = false;
-        for (int wait = 0; wait < 500 && !seen; wait++) {
-            seen = holdsUnnamedFile(pid, dir.path);
-            if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        int mode = -1;
+        for (int wait = 0; wait < 500 && mode < 0; wait++) {
+            mode = unnamedFileMode(pid, dir.path);
+            if (mode < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        EXPECT_TRUE(seen) << "the run did not stop with its temporary file";
-        kill(pid, signalNumber);
+        // Only this user can read the result while it is written.
+        EXPECT_EQ(mode, 0600) << "the run did not stop with its private temporary file";
+        std::string tail;
+        if (event == kSourceGrows) {
+            Bytes grown = source;
+            grown.insert(grown.end(), {1, 2, 3, 4});
+            writeFile(dir / "a.wav", grown);
+            char buffer[4096];
+            for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) tail.append(buffer, static_cast<size_t>(n));
+        } else {
+            kill(pid, event);
+        }
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         close(err[0]);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << "status " << status;
+        if (event == kSourceGrows) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << "status " << status;
+            EXPECT_EQ(tail.substr(tail.rfind("W [")), "W [B/A16] found OverFlow, 3 time(s).\n"
+                                                       "E [QOR] source file changed while read. [a.wav]\n");
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == event) << "status " << status;
+        }
         EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.wav", "out.wav"}));
         EXPECT_EQ(readFile(dir / "out.wav"), previous);
     }
@@ -240,10 +264,13 @@ TEST(Destination, APipeGetsTheWholeResultOrNothing) {
         std::vector<int> sound;
         std::vector<std::string> args;  // the destination comes last
         int exitCode;
+        bool readerLeaves;  // the reader takes one byte and goes: the rest of the write fails
     } cases[] = {
-        {"complete", kSound, {"reverse", "a.wav"}, 1},
+        {"complete", kSound, {"reverse", "a.wav"}, 1, false},
         // 33 samples past full scale: the run ends before its result is complete.
-        {"overflow abort", std::vector<int>(66, 30000), {"boost", "/m2", "a.wav"}, 255},
+        {"overflow abort", std::vector<int>(66, 30000), {"boost", "/m2", "a.wav"}, 255, false},
+        // More than the pipe holds; the closed pipe fails the write instead of ending the process.
+        {"reader leaves", std::vector<int>(80000, 7), {"reverse", "a.wav"}, 255, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -255,18 +282,36 @@ TEST(Destination, APipeGetsTheWholeResultOrNothing) {
             return args;
         }(), dir.path);
         ASSERT_EQ(mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
-        // The reader is there before the run; the results fit in the pipe's buffer.
-        const int reader = open((dir / "pipe.wav").c_str(), O_RDONLY | O_NONBLOCK);
-        ASSERT_GE(reader, 0);
+        std::string received(1 << 16, '\0');
+        ssize_t n = 0;
+        std::thread leaving;
+        int reader = -1;
+        if (c.readerLeaves) {
+            leaving = std::thread([&] {
+                const int fd = open((dir / "pipe.wav").c_str(), O_RDONLY);
+                n = read(fd, received.data(), 1);
+                close(fd);
+            });
+        } else {
+            // The reader is there before the run; the results fit in the pipe's buffer.
+            reader = open((dir / "pipe.wav").c_str(), O_RDONLY | O_NONBLOCK);
+            ASSERT_GE(reader, 0);
+        }
         auto args = c.args;
         args.push_back("pipe.wav");
         const RunResult piped = runQor(args, dir.path);
-        std::string received(1 << 16, '\0');
-        const ssize_t n = read(reader, received.data(), received.size());
-        close(reader);
+        if (c.readerLeaves) {
+            leaving.join();
+            EXPECT_EQ(piped.err, "E [OUTPUT] cannot output [pipe.wav]\n");
+            EXPECT_EQ(n, 1);
+            n = 0;
+        } else {
+            n = read(reader, received.data(), received.size());
+            close(reader);
+        }
         received.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
         EXPECT_EQ(piped.exitCode, c.exitCode) << piped.err;
-        EXPECT_EQ(file.exitCode, c.exitCode) << file.err;
+        EXPECT_EQ(file.exitCode, c.readerLeaves ? 1 : c.exitCode) << file.err;
         const Bytes expected = c.exitCode == 1 ? readFile(dir / "file.wav") : Bytes{};
         EXPECT_EQ(Bytes(received.begin(), received.end()), expected);
     }

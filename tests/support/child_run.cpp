@@ -29,6 +29,10 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
             rlimit limit{static_cast<rlim_t>(conditions.fileSizeLimit), static_cast<rlim_t>(conditions.fileSizeLimit)};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
         }
+        if (conditions.memoryLimit >= 0) {
+            rlimit limit{static_cast<rlim_t>(conditions.memoryLimit), static_cast<rlim_t>(conditions.memoryLimit)};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+        }
         if (conditions.userId >= 0) {
             const gid_t group = static_cast<gid_t>(conditions.userId);
             if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(static_cast<uid_t>(conditions.userId)) != 0) {
