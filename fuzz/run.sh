@@ -31,8 +31,10 @@ for harness in source operation command_line; do
   log="$build/$harness.log"
   # The corpus folder gathers what the fuzzer learns; the seeds are read only. -close_fd_mask=3
   # keeps the program's own lines out of the log (libFuzzer and sanitizer reports stay).
+  # -malloc_limit_mb makes any single allocation above 256 MiB a finding: an input of at most
+  # 4 KiB that asks for that much sized a buffer from its header.
   if ! "$build/${harness}_fuzzer" "$corpus" "$build/seeds/$harness" -max_total_time="$seconds" \
-      -max_len=4096 -timeout=10 -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1 \
+      -max_len=4096 -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=256 -close_fd_mask=3 -print_final_stats=1 \
       -artifact_prefix="$build/findings/$harness-" >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "fuzz: $harness fuzzer found a fault; the input is in $build/findings/" >&2
