@@ -184,52 +184,48 @@ void keepResult(OutputFile& file) {
     }
 }
 
-// Copies the complete result into the existing destination, which keeps its owner and its other
-// names. The space is reserved before the first byte changes, so that a full disk refuses the
-// copy while the destination is still whole; the length is set after the copy, so the old
-// contents are never cut short first.
-int writeThrough(OutputFile& file) {
-    const int target = open(file.target.c_str(), O_WRONLY | O_CLOEXEC);
-    if (target < 0) return negativeErrno();
-    int error = 0;
+// Readies a write-through: the destination is opened and the space for the result reserved
+// before any byte of it changes, so that a full disk refuses the copy while the destination is
+// still whole.
+int reserveTarget(OutputFile& file) {
+    file.targetFd = open(file.target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (file.targetFd < 0) return negativeErrno();
 #ifdef FALLOC_FL_KEEP_SIZE
-    if (file.length > 0 && fallocate(target, FALLOC_FL_KEEP_SIZE, 0, file.length) != 0 && errno != EOPNOTSUPP &&
-        errno != ENOSYS) {
-        error = negativeErrno();
-        close(target);
-        return error;
+    if (file.length > 0 && fallocate(file.targetFd, FALLOC_FL_KEEP_SIZE, 0, file.length) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS) {
+        return negativeErrno();
     }
 #endif
-    error = copyFile(file.fd, target, file.length, false);
-    if (error == 0 && ftruncate(target, file.length) != 0) error = negativeErrno();
-    if (error == 0 && fsync(target) != 0) error = negativeErrno();
-    if (close(target) != 0 && error == 0) error = negativeErrno();
+    return 0;
+}
+
+// Copies the complete result into the existing destination, which keeps its owner and its other
+// names. The length is set after the copy, so the old contents are never cut short first; if
+// the copy fails, the complete result is kept under a name of its own.
+int writeThrough(OutputFile& file) {
+    int error = copyFile(file.fd, file.targetFd, file.length, false);
+    if (error == 0 && ftruncate(file.targetFd, file.length) != 0) error = negativeErrno();
+    if (error == 0 && fsync(file.targetFd) != 0) error = negativeErrno();
+    if (close(file.targetFd) != 0 && error == 0) error = negativeErrno();
+    file.targetFd = -1;
     if (error != 0) keepResult(file);
     return error;
 }
 
-// Renames the complete temporary file over the destination (or to its new name), with the old
-// file's owner, group and mode, synced first when it replaces a file.
-int renameIntoPlace(OutputFile& file) {
+// Readies a result that is renamed into place: the old file's mode (its owner and group were
+// given when the file was made), synced when it replaces a file, linked to a private name
+// beside the destination and closed. No name in use changes.
+int stageRename(OutputFile& file) {
     if (fchmod(file.fd, file.exists ? file.mode & 07777 : newFileMode) != 0) return negativeErrno();
     if (file.exists && fsync(file.fd) != 0) return negativeErrno();
-    int slot = -1;
     int error = 0;
     const CleanupSignalsHeld held;
-    const std::string named = nameTemporary(file, folderOf(file.target), slot, error);
-    if (named.empty()) return error;
+    file.staged = nameTemporary(file, folderOf(file.target), file.stagedSlot, error);
+    if (file.staged.empty()) return error;
     const int closed = close(file.fd);
     file.fd = -1;
     // A failed close can mean the data never reached the disk: it counts as a failed write.
-    if (closed != 0) error = negativeErrno();
-    if (error == 0 && rename(named.c_str(), file.target.c_str()) != 0) error = negativeErrno();
-    if (error != 0) unlink(named.c_str());
-    forgetName(slot);
-    if (error == 0) {
-        forgetName(file.cleanupSlot);
-        file.temporary.clear();
-    }
-    return error;
+    return closed == 0 ? 0 : negativeErrno();
 }
 
 struct Held {
@@ -385,11 +381,20 @@ int64_t copyIntoOutput(OutputFile& file, int from, int64_t offset, int64_t count
     return done;
 }
 
-int commitOutput(OutputFile& file) {
-    if (file.fd < 0) return file.error;
+int prepareOutput(OutputFile& file) {
+    if (file.error != 0 || file.fd < 0) return file.error;
+    if (file.way == OutputFile::Way::kRename) fail(file, stageRename(file));
+    if (file.way == OutputFile::Way::kWriteThrough) fail(file, reserveTarget(file));
+    if (file.error != 0) abandonOutput(file);
+    return file.error;
+}
+
+int placeOutput(OutputFile& file) {
     if (file.error == 0) {
         switch (file.way) {
         case OutputFile::Way::kDirect:
+            if (file.fd >= 0 && close(file.fd) != 0) fail(file, negativeErrno());
+            file.fd = -1;
             break;
         case OutputFile::Way::kSpool: {
             // Nothing in a pipe can be left half rewritten, so the stopping signals are not held
@@ -410,24 +415,43 @@ int commitOutput(OutputFile& file) {
             fail(file, writeThrough(file));
             break;
         }
-        case OutputFile::Way::kRename:
-            fail(file, renameIntoPlace(file));
+        case OutputFile::Way::kRename: {
+            const CleanupSignalsHeld signalsHeld;
+            if (rename(file.staged.c_str(), file.target.c_str()) != 0) {
+                fail(file, negativeErrno());
+            } else {
+                // The staged name (a named temporary's own name, when it had one) is the
+                // destination's now: nothing is left to remove.
+                file.staged.clear();
+                file.temporary.clear();
+                forgetName(file.stagedSlot);
+                forgetName(file.cleanupSlot);
+            }
             break;
         }
+        }
     }
-    if (file.fd >= 0 && close(file.fd) != 0 && file.way == OutputFile::Way::kDirect) fail(file, negativeErrno());
-    file.fd = -1;
     abandonOutput(file);
     return file.error;
 }
 
+int commitOutput(OutputFile& file) {
+    if (prepareOutput(file) != 0) return file.error;
+    return placeOutput(file);
+}
+
 void abandonOutput(OutputFile& file) {
-    if (file.fd < 0 && file.temporary.empty()) return;
+    if (file.fd < 0 && file.targetFd < 0 && file.temporary.empty() && file.staged.empty()) return;
     const CleanupSignalsHeld signalsHeld;
     if (file.fd >= 0) close(file.fd);
     file.fd = -1;
-    if (!file.temporary.empty()) unlink(file.temporary.c_str());
+    if (file.targetFd >= 0) close(file.targetFd);
+    file.targetFd = -1;
+    if (!file.staged.empty()) unlink(file.staged.c_str());
+    if (!file.temporary.empty() && file.temporary != file.staged) unlink(file.temporary.c_str());
+    file.staged.clear();
     file.temporary.clear();
+    forgetName(file.stagedSlot);
     forgetName(file.cleanupSlot);
 }
 
@@ -439,8 +463,14 @@ void commitHeld() {
     // Taken out first: a failure report may end the run, and the rest are abandoned with it.
     std::vector<Held> files = std::move(held);
     held.clear();
+    // Every file is readied before the first takes its place, so that a failure on the way
+    // (a sync, a close, a full disk for a write-through) leaves every destination as it was;
+    // only the renames and copies that put files in place come after.
     for (Held& h : files) {
-        if (commitOutput(*h.file) != 0) h.failed(*h.file);
+        if (prepareOutput(*h.file) != 0) h.failed(*h.file);
+    }
+    for (Held& h : files) {
+        if (placeOutput(*h.file) != 0) h.failed(*h.file);
     }
 }
 

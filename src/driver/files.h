@@ -40,6 +40,9 @@ struct OutputFile {
     int64_t length = 0;             // bytes written
     std::string temporary;          // a named temporary file (empty when it has no name)
     int cleanupSlot = -1;           // where a temporary name is kept for the signal handler
+    std::string staged;             // the complete file's private name, ready to be renamed
+    int stagedSlot = -1;
+    int targetFd = -1;              // the destination of a write-through, open and its space reserved
     std::string kept;               // where a failed write-through left the complete result
 
     OutputFile() = default;
@@ -81,9 +84,13 @@ void writeOutput(OutputFile& file, const uint8_t* bytes, int64_t count);
 // recording a failure, where the kernel cannot copy between these files or anything goes wrong,
 // so that the caller writes the rest the usual way and meets any failure there.
 int64_t copyIntoOutput(OutputFile& file, int from, int64_t offset, int64_t count);
-// Puts the complete file in place. Returns 0, or the failure, in which case the destination is
-// as it was; only a write-through whose copy failed part way leaves it changed, and then `kept`
-// names the complete result when it could be kept.
+// Puts the complete file in place in two steps: prepareOutput readies it without changing any
+// name in use (mode, sync, a private name, reserved space), placeOutput then renames or copies
+// it into place; commitOutput does both. Each returns 0, or the failure, in which case the
+// destination is as it was; only a write-through whose copy failed part way leaves it changed,
+// and then `kept` names the complete result when it could be kept.
+int prepareOutput(OutputFile& file);
+int placeOutput(OutputFile& file);
 int commitOutput(OutputFile& file);
 // Closes and removes what was written, leaving the destination as it was.
 void abandonOutput(OutputFile& file);
