@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "wave/format.h"
+#include "base/format.h"
 #include "wave/running_mean.h"
 
 namespace {

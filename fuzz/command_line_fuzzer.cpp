@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/log.h"
 #include "fuzz_support.h"
 
 namespace {

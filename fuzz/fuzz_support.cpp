@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "driver/buffers.h"
+#include "base/buffers.h"
 #include "driver/command_line.h"
 #include "wave/source.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/log.h"
 #include "fuzz_support.h"
 #include "wave/source.h"
 

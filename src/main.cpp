@@ -1,7 +1,7 @@
 #include <clocale>
 
 #include "driver/dispatch.h"
-#include "driver/log.h"
+#include "base/log.h"
 
 int main(int argc, char** argv) {
     setlocale(LC_CTYPE, "");

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/log.h"
 #include "support/run_qor.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/log.h"
 #include "support/run_qor.h"
 #include "support/wave_writer.h"
 #include "wave/hexdump.h"

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <utility>
 
-#include "driver/files.h"
-#include "wave/format.h"
+#include "engine/commit.h"
+#include "base/format.h"
 
 namespace {
 

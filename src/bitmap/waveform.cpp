@@ -1,7 +1,6 @@
 #include "bitmap/waveform.h"
 
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <climits>
 #include <cmath>
@@ -9,8 +8,9 @@
 #include <type_traits>
 #include <algorithm>
 
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/options.h"
+#include "platform/platform.h"
+#include "base/log.h"
 
 namespace {
 
@@ -144,14 +144,14 @@ uint8_t traceColour(int channels, int c) {
 // True when the picture would replace a file this run reads: the same name as a source, or
 // the same file reached under another name.
 bool isSourceFile(const std::string& picture, const Settings& options) {
-    struct stat pictureStat;
-    bool pictureExists = stat(picture.c_str(), &pictureStat) == 0;
+    platform::FileInfo pictureStat;
+    const bool pictureExists = platform::statPath(picture, pictureStat) == 0;
     for (int i = 0; i < options.fileCount && i < kMaxFileNames; i++) {
         const char* source = options.fileNames[i];
         if (picture == source) return true;
-        struct stat sourceStat;
-        if (pictureExists && stat(source, &sourceStat) == 0 && sourceStat.st_dev == pictureStat.st_dev &&
-            sourceStat.st_ino == pictureStat.st_ino) {
+        platform::FileInfo sourceStat;
+        if (pictureExists && platform::statPath(source, sourceStat) == 0 && sourceStat.device == pictureStat.device &&
+            sourceStat.inode == pictureStat.inode) {
             return true;
         }
     }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bitmap/bitmap8.h"
-#include "wave/format.h"
+#include "base/format.h"
 
 // Trace styles, the values of bitmapMode.
 inline constexpr int kStyleAverage = 1;

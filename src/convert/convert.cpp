@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "convert/lofi.h"
-#include "driver/buffers.h"
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/buffers.h"
+#include "base/options.h"
+#include "base/log.h"
 #include "driver/operations.h"
-#include "wave/format.h"
+#include "base/format.h"
 
 namespace {
 

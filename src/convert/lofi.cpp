@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/options.h"
+#include "base/log.h"
 #include "driver/operations.h"
-#include "wave/format.h"
+#include "base/format.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #endif
 #include <vector>
 
-#include "wave/format.h"
+#include "base/format.h"
 #include "wave/stats.h"
 
 struct Effect;

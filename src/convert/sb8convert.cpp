@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/log.h"
+#include "base/log.h"
 #include "driver/operations.h"
-#include "wave/format.h"
+#include "base/format.h"
 
 namespace {
 

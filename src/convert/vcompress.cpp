@@ -2,11 +2,11 @@
 
 #include <cstdlib>
 
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/options.h"
+#include "base/log.h"
 #include "driver/operations.h"
 #include "ops/overflow.h"
-#include "wave/format.h"
+#include "base/format.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <strings.h>
 
-#include "driver/log.h"
+#include "base/log.h"
 #include "driver/operations.h"
 
-Settings settings;
+
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <memory>
 #include <new>
 
-#include "driver/buffers.h"
+#include "base/buffers.h"
 #include "driver/command_line.h"
-#include "driver/files.h"
-#include "driver/log.h"
+#include "engine/commit.h"
+#include "base/log.h"
 #include "driver/operations.h"
 #include "wave/source.h"
 

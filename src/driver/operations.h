@@ -7,8 +7,8 @@
 #include <new>
 #include <type_traits>
 
-#include "wave/format.h"
-#include "wave/output.h"
+#include "base/format.h"
+#include "engine/result_writer.h"
 #include "wave/stats.h"
 
 struct Effect;

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/options.h"
+#include "base/log.h"
 #include "driver/operations.h"
 #include "ops/overflow.h"
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "driver/buffers.h"
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/buffers.h"
+#include "base/options.h"
+#include "base/log.h"
 #include "driver/operations.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "wave/format.h"
+#include "base/format.h"
 
 struct Effect;
 extern const Effect kLeftMonoEffect;        // l2mono

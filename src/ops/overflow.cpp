@@ -1,6 +1,6 @@
 #include "ops/overflow.h"
 
-#include "driver/log.h"
+#include "base/log.h"
 
 
 void countOverflow(OverflowCounter& counter) {

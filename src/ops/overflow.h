@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "wave/format.h"
-#include "wave/output.h"
+#include "base/format.h"
+#include "engine/result_writer.h"
 #include "wave/stats.h"
 
 struct OverflowCounter {

@@ -1,8 +1,8 @@
 #include "wave/compare.h"
 
-#include "driver/buffers.h"
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/buffers.h"
+#include "base/options.h"
+#include "base/log.h"
 #include "driver/operations.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "wave/format.h"
+#include "base/format.h"
 
 // What one source's running means carry from one block of steps to the next. Start from zeros.
 struct RunningMeans {

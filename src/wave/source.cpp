@@ -1,9 +1,5 @@
 #include "wave/source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -11,9 +7,9 @@
 #include <vector>
 
 #include "bitmap/waveform.h"
-#include "driver/buffers.h"
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/buffers.h"
+#include "base/options.h"
+#include "base/log.h"
 
 namespace {
 
@@ -22,18 +18,17 @@ enum ChunkKind { kChunkUnknown = -1, kChunkFormat = 1, kChunkData = 2, kChunkFac
 // The files the run reads from, closed together at the end of the run, with their length and
 // modification time when opened.
 struct OpenSource {
-    int fd;
+    platform::FileHandle fd;
     std::string name;
-    off_t size;
-    struct timespec modified;
+    int64_t size;
+    int64_t modified;
 };
 std::vector<OpenSource> openSources;
 
 // Reads all of [at, at + count) or fails with the read error line.
-void readExactly(int fd, int64_t at, uint8_t* out, int64_t count) {
+void readExactly(platform::FileHandle fd, int64_t at, uint8_t* out, int64_t count) {
     while (count > 0) {
-        const ssize_t n = pread(fd, out, static_cast<size_t>(count), at);
-        if (n < 0 && errno == EINTR) continue;
+        const int64_t n = platform::readAt(fd, out, count, at);
         if (n <= 0) logFatal("E [QOR] File read error.");
         out += n;
         at += n;
@@ -44,12 +39,12 @@ void readExactly(int fd, int64_t at, uint8_t* out, int64_t count) {
 // Read access to a source file that cannot leave it: bytes beyond the end read as zero. The
 // head of the file, where the chunk headers usually lie, is read once and kept.
 struct FileCursor {
-    int fd;
+    platform::FileHandle fd;
     int64_t size;
     uint8_t head[4096];
     int64_t headBytes;
 
-    FileCursor(int file, int64_t fileSize) : fd(file), size(fileSize) {
+    FileCursor(platform::FileHandle file, int64_t fileSize) : fd(file), size(fileSize) {
         headBytes = size < static_cast<int64_t>(sizeof head) ? size : static_cast<int64_t>(sizeof head);
         readExactly(fd, 0, head, headBytes);
     }
@@ -139,16 +134,17 @@ void checkDataFormat(const FormatInfo& format, bool haveFormat) {
 
 // Opens a source for reading and returns its descriptor and size; the file is counted as the
 // run's area for it, as if it were held whole.
-int openSource(const char* name, int64_t& size) {
-    const int fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) logFatal("E [QOR] Error input file not found. [%s]", name);
-    struct stat status;
-    if (fstat(fd, &status) != 0) {
-        close(fd);
+platform::FileHandle openSource(const char* name, int64_t& size) {
+    int error = 0;
+    const platform::FileHandle fd = platform::openForReading(name, error);
+    if (error != 0) logFatal("E [QOR] Error input file not found. [%s]", name);
+    platform::FileInfo status;
+    if (platform::statFile(fd, status) != 0) {
+        platform::closeFile(fd);
         logFatal("E [QOR] cannot get file status.");
     }
-    openSources.push_back(OpenSource{fd, name, status.st_size, status.st_mtim});
-    size = status.st_size;
+    openSources.push_back(OpenSource{fd, name, status.size, status.modified});
+    size = status.size;
     if (size > INT32_MAX) logFatal("E [QOR] too large input file. [%s]", name);
     countArea();
     return fd;
@@ -161,11 +157,11 @@ int openSource(const char* name, int64_t& size) {
 void settleSourceName(Settings& options, int fileIndex) {
     if (!options.extensionAppended[fileIndex]) return;
     char* name = options.fileNames[fileIndex];
-    struct stat status;
-    if (stat(name, &status) == 0 || errno != ENOENT) return;
+    platform::FileInfo status;
+    if (platform::statPath(name, status) != -ENOENT) return;
     std::string lower(name);
     lower.replace(lower.size() - 4, 4, ".wav");
-    if (stat(lower.c_str(), &status) != 0) return;
+    if (platform::statPath(lower, status) != 0) return;
     // beginResult reads the destination, and the picture's check against the sources the names.
     if (fileIndex == 0 && options.overwriteMode && options.destName != nullptr &&
         strcmp(options.destName, name) == 0) {
@@ -178,16 +174,16 @@ void settleSourceName(Settings& options, int fileIndex) {
 
 void checkSourcesUnchanged() {
     for (const OpenSource& source : openSources) {
-        struct stat status;
-        if (fstat(source.fd, &status) != 0 || status.st_size != source.size ||
-            status.st_mtim.tv_sec != source.modified.tv_sec || status.st_mtim.tv_nsec != source.modified.tv_nsec) {
+        platform::FileInfo status;
+        if (platform::statFile(source.fd, status) != 0 || status.size != source.size ||
+            status.modified != source.modified) {
             logFatal("E [QOR] source file changed while read. [%s]", source.name.c_str());
         }
     }
 }
 
 void closeSources() {
-    for (const OpenSource& source : openSources) close(source.fd);
+    for (const OpenSource& source : openSources) platform::closeFile(source.fd);
     openSources.clear();
 }
 
@@ -196,7 +192,7 @@ PcmSource* readSource(Settings& options, int fileIndex, int reportMode, unsigned
     settleSourceName(options, fileIndex);
     const char* fileName = options.fileNames[fileIndex];
     int64_t fileSize = 0;
-    const int fd = openSource(fileName, fileSize);
+    const platform::FileHandle fd = openSource(fileName, fileSize);
     const auto file = std::make_unique<FileCursor>(fd, fileSize);
 
     logLine(kLevelInfo, "  [info] FileName : %s", fileName);

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "wave/format.h"
+#include "base/format.h"
 #include "wave/stats.h"
 
 struct Settings;

@@ -1,9 +1,7 @@
 #include "wave/stats.h"
 
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <limits>
@@ -11,9 +9,9 @@
 #include <vector>
 
 #include "bitmap/waveform.h"
-#include "driver/buffers.h"
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/buffers.h"
+#include "base/options.h"
+#include "base/log.h"
 #include "wave/hexdump.h"
 #include "wave/running_mean.h"
 
@@ -246,26 +244,6 @@ void dumpBorder(const Settings& options, const PcmSource& source, int32_t border
 }
 
 }  // namespace
-
-int64_t blockSteps(int64_t blockAlign) {
-    constexpr int64_t kBlockBytes = int64_t{1} << 20;
-    return std::max<int64_t>(1, kBlockBytes / std::max<int64_t>(1, blockAlign));
-}
-
-void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* out) {
-    const int64_t blockAlign = source.format.blockAlign;
-    if (first < 0 || count < 0 || first + count > source.steps) logInternal("E [QOR] read outside the data.");
-    int64_t at = source.dataOffset + first * blockAlign;
-    int64_t left = count * blockAlign;
-    while (left > 0) {
-        const ssize_t n = pread(source.fd, out, static_cast<size_t>(left), at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) logFatal("E [QOR] File read error.");
-        out += n;
-        at += n;
-        left -= n;
-    }
-}
 
 void analyseSource(Settings& options, PcmSource* source, int reportMode, unsigned needs,
                    WavePicture* picture) {

@@ -1,7 +1,7 @@
 #include "support/bmp_reader.h"
 
 #include "bitmap/bitmap8.h"
-#include "driver/files.h"
+#include "engine/commit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "driver/log.h"
+#include "base/log.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/command_line.h"
+#include "base/options.h"
 
 std::string MessageBuffer;
 

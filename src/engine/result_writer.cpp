@@ -1,4 +1,4 @@
-#include "wave/output.h"
+#include "engine/result_writer.h"
 
 #include <strings.h>
 
@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/buffers.h"
-#include "driver/command_line.h"
-#include "driver/log.h"
+#include "base/buffers.h"
+#include "base/options.h"
+#include "base/log.h"
 #include "wave/source.h"
 
 namespace {
@@ -74,7 +74,7 @@ void flushStaging(ResultWriter& result) {
         result.filled = 0;
         return;
     }
-    const CleanupSignalsHeld held;  // the writing thread leaves the stopping signals to this one
+    const platform::StopSignalsHeld held;  // the writing thread leaves the stopping signals to this one
     result.pending = std::async(std::launch::async, [file, bytes, count] { writeOutput(*file, bytes, count); });
     result.current ^= 1;
     result.filled = 0;
@@ -142,7 +142,7 @@ void beginResult(ResultWriter& result, Settings& options, const FormatInfo& form
     // A destination the user may not write (an existing file, a missing or read-only folder) is
     // refused before any sample is produced, and left as it is. A failure on the way is
     // reported once the result is complete.
-    if (result.file->refused || result.file->fd < 0) cannotOutput(result);
+    if (result.file->refused || result.file->fd == platform::kNoFile) cannotOutput(result);
     if (result.mode == kOutputRiff) {
         uint8_t header[kWaveHeaderSize];
         buildWaveImage(format, static_cast<int32_t>(steps), header);

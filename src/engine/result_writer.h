@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "bitmap/waveform.h"
-#include "driver/files.h"
-#include "wave/format.h"
+#include "engine/commit.h"
+#include "base/format.h"
 #include "wave/stats.h"
 
 inline constexpr int kWaveHeaderSize = 44;

@@ -1,13 +1,12 @@
 // Writing files so that a run that fails never loses or damages one.
 #pragma once
 
-#include <sys/types.h>
-
-#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "platform/platform.h"
 
 // A file being written. Its bytes go to a temporary file without a name in the destination's
 // folder (or, where the file system has no unnamed files, a private 0600 name), which takes the
@@ -28,21 +27,21 @@ struct OutputFile {
         kDirect,        // the destination itself (a device) is written
     };
 
-    int fd = -1;
+    platform::FileHandle fd = platform::kNoFile;
     int error = 0;                  // the first failure, a negative errno value
     std::string target;             // the file put in place (an existing one resolved through links)
     Way way = Way::kRename;
     bool refused = false;           // a destination this process may not write, found before any byte
     bool exists = false;            // the destination existed when the run began
-    uid_t owner = 0;                // the existing destination's owner, group and mode
-    gid_t group = 0;
-    mode_t mode = 0;
+    uint32_t owner = 0;             // the existing destination's owner, group and mode
+    uint32_t group = 0;
+    uint32_t mode = 0;
     int64_t length = 0;             // bytes written
     std::string temporary;          // a named temporary file (empty when it has no name)
     int cleanupSlot = -1;           // where a temporary name is kept for the signal handler
     std::string staged;             // the complete file's private name, ready to be renamed
     int stagedSlot = -1;
-    int targetFd = -1;              // the destination of a write-through, open and its space reserved
+    platform::FileHandle targetFd = platform::kNoFile;  // a write-through's destination, its space reserved
     std::string kept;               // where a failed write-through left the complete result
 
     OutputFile() = default;
@@ -50,24 +49,6 @@ struct OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
 };
-
-// Holds the stopping signals back in this thread while it lives: while a temporary file gets or
-// loses a name together with its entry in the table the handler reads, while a file is put in
-// place, and while a thread is started, which then never takes them (they stay with the main
-// thread).
-struct CleanupSignalsHeld {
-    sigset_t previous;
-    CleanupSignalsHeld();
-    ~CleanupSignalsHeld();
-    CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
-    CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
-};
-
-// Sets up what every run that writes needs before it writes: the handler that removes named
-// temporary files on SIGTERM, SIGINT and SIGHUP, and SIGPIPE and SIGXFSZ ignored so that a
-// closed pipe or a file-size limit fails a write (and the run ends through its error path)
-// instead of killing the process with its temporary files.
-void prepareForWriting();
 
 // Whether `name` may be written: 0, or the failure a write would meet (a negative errno value:
 // an existing file or a folder this process may not write, a folder in the way, a missing
@@ -83,7 +64,7 @@ void writeOutput(OutputFile& file, const uint8_t* bytes, int64_t count);
 // without passing through this process. Returns the bytes copied; it stops short, without
 // recording a failure, where the kernel cannot copy between these files or anything goes wrong,
 // so that the caller writes the rest the usual way and meets any failure there.
-int64_t copyIntoOutput(OutputFile& file, int from, int64_t offset, int64_t count);
+int64_t copyIntoOutput(OutputFile& file, platform::FileHandle from, int64_t offset, int64_t count);
 // Puts the complete file in place in two steps: prepareOutput readies it without changing any
 // name in use (mode, sync, a private name, reserved space), placeOutput then renames or copies
 // it into place; commitOutput does both. Each returns 0, or the failure, in which case the

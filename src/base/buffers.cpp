@@ -1,9 +1,9 @@
-#include "driver/buffers.h"
+#include "base/buffers.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -1,0 +1,100 @@
+// Every call the program makes to the operating system goes through here. Failures are returned
+// as negative error numbers (errno values negated); nothing here logs or ends the run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// An open file, or kNoFile.
+using FileHandle = intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// What the file system says of a file (following symbolic links).
+struct FileInfo {
+    bool regular = false;
+    bool directory = false;
+    bool pipe = false;
+    int64_t size = 0;
+    int64_t modified = 0;  // nanoseconds
+    uint32_t owner = 0;
+    uint32_t group = 0;
+    uint32_t mode = 0;  // permission bits
+    int64_t links = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+};
+
+// 0 and `info` filled, or the failure (-ENOENT for a name that does not exist).
+int statPath(const std::string& name, FileInfo& info);
+int statFile(FileHandle file, FileInfo& info);
+// 0 when this process (its effective user) may write the existing file `name`, or the failure.
+int mayWrite(const std::string& name);
+// 0 when this process may make and remove names in `folder` ("" is the current folder).
+int mayChangeFolder(const std::string& folder);
+// The name with every symbolic link and relative part resolved, or `name` itself when that fails.
+std::string resolvedPath(const std::string& name);
+// The folder for temporary files: $TMPDIR, or /tmp; with a trailing separator.
+std::string temporaryFolder();
+int processId();
+
+FileHandle openForReading(const std::string& name, int& error);
+// Opens an existing file for writing, without cutting it short (`truncate` for devices only).
+FileHandle openForWriting(const std::string& name, bool truncate, int& error);
+// A file without a name in `folder`, readable and writable by this user alone; it vanishes when
+// closed or when the process dies. -EOPNOTSUPP where the file system has no such files.
+FileHandle createUnnamed(const std::string& folder, int& error);
+// A new file under `name`, readable and writable by this user alone; -EEXIST when it exists.
+FileHandle createExclusive(const std::string& name, int& error);
+int closeFile(FileHandle file);
+
+// Reads up to `count` bytes at `offset`: the bytes read (0 at the end), or the failure.
+int64_t readAt(FileHandle file, void* bytes, int64_t count, int64_t offset);
+// Writes all of `count` bytes, at the file position or at `offset`: 0 or the failure.
+int writeAll(FileHandle file, const void* bytes, int64_t count);
+int writeAllAt(FileHandle file, const void* bytes, int64_t count, int64_t offset);
+// Copies up to `count` bytes of `from` at `offset` to the position of `to` inside the kernel:
+// the bytes copied, which may be fewer (or 0) where it cannot copy between these files.
+int64_t copyBetween(FileHandle from, int64_t offset, FileHandle to, int64_t count);
+// Reserves room for `length` bytes without changing the file's length or contents: 0, or the
+// failure (0 where the file system cannot reserve).
+int reserve(FileHandle file, int64_t length);
+int setLength(FileHandle file, int64_t length);
+int sync(FileHandle file);
+int setOwner(FileHandle file, uint32_t owner, uint32_t group);
+int setMode(FileHandle file, uint32_t mode);
+// The permission bits a new file gets (0666 less the process's mask).
+uint32_t newFileMode();
+
+// Gives the open file without a name the name `name` (a new name).
+int nameUnnamed(FileHandle file, const std::string& name);
+int linkName(const std::string& existing, const std::string& name);
+// Puts `from` in place of `to`, in one step.
+int renameOver(const std::string& from, const std::string& to);
+int removeName(const std::string& name);
+
+// The stopping signals (terminate, interrupt, hang-up, or the console's close) remove every
+// name remembered below, then end the process as the signal would; a closed pipe and a
+// file-size limit fail the write instead of ending the process. Installed once.
+void prepareForWriting();
+// Remembers a temporary file's name to be removed when the process is stopped: a slot, or -1
+// when no slot is free (the name is then not removed).
+int rememberTemporaryName(const std::string& name);
+void forgetTemporaryName(int& slot);
+
+// Holds the stopping signals back in this thread while it lives: while a temporary name is
+// made or removed together with its slot, while a file is put in place, and while a thread is
+// started (which then never takes them: they stay with the main thread).
+class StopSignalsHeld {
+  public:
+    StopSignalsHeld();
+    ~StopSignalsHeld();
+    StopSignalsHeld(const StopSignalsHeld&) = delete;
+    StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+  private:
+    alignas(16) unsigned char previous_[256];
+};
+
+}  // namespace platform

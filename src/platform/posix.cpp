@@ -1,0 +1,305 @@
+// The POSIX implementation of the platform layer. The Linux calls that only speed things up or
+// avoid a name (unnamed files, the kernel's copy, space reservation) are used where the build
+// has them; elsewhere, and in the portable build, the plain POSIX paths do the same work.
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+#if defined(__linux__) && !defined(QOR_PORTABLE)
+#define QOR_LINUX_CALLS 1
+#else
+#define QOR_LINUX_CALLS 0
+#endif
+
+namespace platform {
+
+namespace {
+
+int failure() { return errno > 0 ? -errno : -1; }
+
+void fill(const struct stat& s, FileInfo& info) {
+    info.regular = S_ISREG(s.st_mode);
+    info.directory = S_ISDIR(s.st_mode);
+    info.pipe = S_ISFIFO(s.st_mode);
+    info.size = s.st_size;
+#if defined(__APPLE__)
+    info.modified = static_cast<int64_t>(s.st_mtimespec.tv_sec) * 1000000000 + s.st_mtimespec.tv_nsec;
+#else
+    info.modified = static_cast<int64_t>(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
+#endif
+    info.owner = s.st_uid;
+    info.group = s.st_gid;
+    info.mode = s.st_mode & 07777;
+    info.links = static_cast<int64_t>(s.st_nlink);
+    info.device = s.st_dev;
+    info.inode = s.st_ino;
+}
+
+int fd(FileHandle file) { return static_cast<int>(file); }
+
+// Temporary names removed on a stopping signal, kept in fixed buffers that the handler can read
+// without allocating. A name is at most a resolved folder (PATH_MAX), a 200-character base and
+// a suffix; a longer one is not kept.
+constexpr int kSlots = 8;
+constexpr size_t kNameSize = 4608;
+char names[kSlots][kNameSize];
+volatile sig_atomic_t inUse[kSlots];
+
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+void removeTemporaries(int signalNumber) {
+    for (int i = 0; i < kSlots; i++) {
+        if (inUse[i] != 0) unlink(names[i]);
+    }
+    // The signal is blocked while its handler runs, so the raised one arrives, with the default
+    // action, on return.
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+uint32_t creationMode = 0644;
+
+}  // namespace
+
+int statPath(const std::string& name, FileInfo& info) {
+    struct stat s;
+    if (stat(name.c_str(), &s) != 0) return failure();
+    fill(s, info);
+    return 0;
+}
+
+int statFile(FileHandle file, FileInfo& info) {
+    struct stat s;
+    if (fstat(fd(file), &s) != 0) return failure();
+    fill(s, info);
+    return 0;
+}
+
+int mayWrite(const std::string& name) {
+    // The effective user counts, as it does for open.
+    return faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : failure();
+}
+
+int mayChangeFolder(const std::string& folder) {
+    const char* path = folder.empty() ? "." : folder.c_str();
+    return faccessat(AT_FDCWD, path, W_OK | X_OK, AT_EACCESS) == 0 ? 0 : failure();
+}
+
+std::string resolvedPath(const std::string& name) {
+    char* resolved = realpath(name.c_str(), nullptr);
+    if (resolved == nullptr) return name;
+    std::string path = resolved;
+    free(resolved);
+    return path;
+}
+
+std::string temporaryFolder() {
+    const char* folder = getenv("TMPDIR");
+    std::string name = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+    if (name.back() != '/') name += '/';
+    return name;
+}
+
+int processId() { return static_cast<int>(getpid()); }
+
+FileHandle openForReading(const std::string& name, int& error) {
+    const int f = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    error = f < 0 ? failure() : 0;
+    return f;
+}
+
+FileHandle openForWriting(const std::string& name, bool truncate, int& error) {
+    const int f = open(name.c_str(), O_WRONLY | O_CLOEXEC | (truncate ? O_TRUNC : 0));
+    error = f < 0 ? failure() : 0;
+    return f;
+}
+
+FileHandle createUnnamed(const std::string& folder, int& error) {
+#if QOR_LINUX_CALLS && defined(O_TMPFILE)
+    const int f = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (f >= 0) {
+        error = 0;
+        return f;
+    }
+    // A file system without unnamed files says so in one of these ways.
+    error = errno == EISDIR || errno == EINVAL ? -EOPNOTSUPP : failure();
+    return kNoFile;
+#else
+    (void)folder;
+    error = -EOPNOTSUPP;
+    return kNoFile;
+#endif
+}
+
+FileHandle createExclusive(const std::string& name, int& error) {
+    const int f = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    error = f < 0 ? failure() : 0;
+    return f;
+}
+
+int closeFile(FileHandle file) { return close(fd(file)) == 0 ? 0 : failure(); }
+
+int64_t readAt(FileHandle file, void* bytes, int64_t count, int64_t offset) {
+    for (;;) {
+        const ssize_t n = pread(fd(file), bytes, static_cast<size_t>(count), offset);
+        if (n >= 0) return n;
+        if (errno != EINTR) return failure();
+    }
+}
+
+namespace {
+
+// Writes all of `count` bytes, at `offset` or (when negative) at the file position, resuming
+// after short writes and interruptions.
+int writeWhole(FileHandle file, const uint8_t* bytes, int64_t count, int64_t offset) {
+    while (count > 0) {
+        const ssize_t n = offset < 0 ? write(fd(file), bytes, static_cast<size_t>(count))
+                                     : pwrite(fd(file), bytes, static_cast<size_t>(count), offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? failure() : -EIO;
+        bytes += n;
+        count -= n;
+        if (offset >= 0) offset += n;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int writeAll(FileHandle file, const void* bytes, int64_t count) {
+    return writeWhole(file, static_cast<const uint8_t*>(bytes), count, -1);
+}
+
+int writeAllAt(FileHandle file, const void* bytes, int64_t count, int64_t offset) {
+    return writeWhole(file, static_cast<const uint8_t*>(bytes), count, offset);
+}
+
+int64_t copyBetween(FileHandle from, int64_t offset, FileHandle to, int64_t count) {
+    int64_t done = 0;
+#if QOR_LINUX_CALLS
+    while (done < count) {
+        off_t at = offset + done;
+        const ssize_t n = copy_file_range(fd(from), &at, fd(to), nullptr, static_cast<size_t>(count - done), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+#else
+    (void)from;
+    (void)offset;
+    (void)to;
+    (void)count;
+#endif
+    return done;
+}
+
+int reserve(FileHandle file, int64_t length) {
+#if QOR_LINUX_CALLS && defined(FALLOC_FL_KEEP_SIZE)
+    if (length > 0 && fallocate(fd(file), FALLOC_FL_KEEP_SIZE, 0, length) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS) {
+        return failure();
+    }
+#else
+    (void)file;
+    (void)length;
+#endif
+    return 0;
+}
+
+int setLength(FileHandle file, int64_t length) { return ftruncate(fd(file), length) == 0 ? 0 : failure(); }
+
+int sync(FileHandle file) { return fsync(fd(file)) == 0 ? 0 : failure(); }
+
+int setOwner(FileHandle file, uint32_t owner, uint32_t group) {
+    return fchown(fd(file), owner, group) == 0 ? 0 : failure();
+}
+
+int setMode(FileHandle file, uint32_t mode) { return fchmod(fd(file), mode) == 0 ? 0 : failure(); }
+
+uint32_t newFileMode() { return creationMode; }
+
+int nameUnnamed(FileHandle file, const std::string& name) {
+#if QOR_LINUX_CALLS
+    const std::string self = "/proc/self/fd/" + std::to_string(fd(file));
+    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : failure();
+#else
+    (void)file;
+    (void)name;
+    return -EOPNOTSUPP;
+#endif
+}
+
+int linkName(const std::string& existing, const std::string& name) {
+    return link(existing.c_str(), name.c_str()) == 0 ? 0 : failure();
+}
+
+int renameOver(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : failure();
+}
+
+int removeName(const std::string& name) { return unlink(name.c_str()) == 0 ? 0 : failure(); }
+
+void prepareForWriting() {
+    static bool prepared = false;
+    if (prepared) return;
+    prepared = true;
+    // Read once, before any thread starts: setting the mask is the only way to read it.
+    const mode_t mask = umask(0);
+    umask(mask);
+    creationMode = 0666 & ~mask;
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = removeTemporaries;
+    sigemptyset(&action.sa_mask);
+    for (int s : kStopSignals) sigaddset(&action.sa_mask, s);
+    for (int s : kStopSignals) {
+        struct sigaction current;
+        // A signal the run was started to ignore (nohup) stays ignored.
+        if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        sigaction(s, &action, nullptr);
+    }
+}
+
+int rememberTemporaryName(const std::string& name) {
+    if (name.size() >= kNameSize) return -1;
+    for (int i = 0; i < kSlots; i++) {
+        if (inUse[i] != 0) continue;
+        memcpy(names[i], name.c_str(), name.size() + 1);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        inUse[i] = 1;
+        return i;
+    }
+    return -1;
+}
+
+void forgetTemporaryName(int& slot) {
+    if (slot >= 0) inUse[slot] = 0;
+    slot = -1;
+}
+
+static_assert(sizeof(sigset_t) <= 256, "the held signal set fits its room");
+
+StopSignalsHeld::StopSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int s : kStopSignals) sigaddset(&held, s);
+    pthread_sigmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(previous_));
+}
+
+StopSignalsHeld::~StopSignalsHeld() {
+    pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(previous_), nullptr);
+}
+
+}  // namespace platform
