@@ -143,11 +143,10 @@ uint8_t traceColour(int channels, int c) {
 
 // True when the picture would replace a file this run reads: the same name as a source, or
 // the same file reached under another name.
-bool isSourceFile(const std::string& picture, const Settings& options) {
+bool isSourceFile(const std::string& picture, const RunState& state) {
     platform::FileInfo pictureStat;
     const bool pictureExists = platform::statPath(picture, pictureStat) == 0;
-    for (int i = 0; i < options.fileCount && i < kMaxFileNames; i++) {
-        const char* source = options.fileNames[i];
+    for (const std::string& source : state.fileNames) {
         if (picture == source) return true;
         platform::FileInfo sourceStat;
         if (pictureExists && platform::statPath(source, sourceStat) == 0 && sourceStat.device == pictureStat.device &&
@@ -208,10 +207,13 @@ int wavePlot(Bitmap8* canvas, uint8_t colour, int style, const uint8_t* samples,
     return 0;
 }
 
-std::unique_ptr<WavePicture> startPicture(Settings& options, const char* name, const FormatInfo& format,
-                                          int64_t steps) {
+std::unique_ptr<WavePicture> startPicture(const Settings& options, RunState& state, const std::string& name,
+                                          const FormatInfo& format, int64_t steps, const std::string& resultName) {
     auto picture = std::make_unique<WavePicture>();
-    picture->name = pictureName(name);
+    picture->options = &options;
+    picture->state = &state;
+    picture->name = pictureName(name.c_str());
+    picture->resultName = resultName;
     picture->channels = format.channels;
     picture->bytes = format.bitsPerSample / 8;
     picture->blockAlign = format.blockAlign;
@@ -224,12 +226,14 @@ std::unique_ptr<WavePicture> startPicture(Settings& options, const char* name, c
     int64_t g;
     if (options.bitmapReduce > 0) {
         g = options.bitmapReduce;
+    } else if (state.samplesPerPixel > 0) {
+        g = state.samplesPerPixel;
     } else {
         const int64_t limit = options.bitmapWidth > 0 ? options.bitmapWidth : 1;
         g = steps > limit ? (steps + limit - 1) / limit : 1;
         if (g > INT32_MAX) g = INT32_MAX;
         // The next picture of the run (lrsprit's right channel) takes it from here.
-        options.bitmapReduce = static_cast<int32_t>(g);
+        state.samplesPerPixel = g;
     }
     picture->g = g;
     picture->columns = steps / g;
@@ -278,13 +282,17 @@ void feedPicture(WavePicture& picture, const uint8_t* data, int64_t steps) {
     }
 }
 
-void finishPicture(WavePicture& picture, const Settings& options) {
+void WavePicture::feed(const uint8_t* data, int64_t steps) { feedPicture(*this, data, steps); }
+
+void WavePicture::finish() { finishPicture(*this); }
+
+void finishPicture(WavePicture& picture) {
     const std::string& name = picture.name;
     const int64_t columns = picture.columns;
     bool written = false;
     // A picture never takes the place of a source, nor of the result it pictures (a destination
     // named with the picture's extension).
-    const bool clashes = isSourceFile(name, options) || (options.destName != nullptr && name == options.destName);
+    const bool clashes = isSourceFile(name, *picture.state) || name == picture.resultName;
     if (!clashes && columns <= kWidestPlot) {
         Bitmap8* canvas = bitmapCreate(static_cast<int32_t>(columns + kSideMargins), kPictureHeight, name.c_str());
         if (canvas != nullptr) {

@@ -8,6 +8,8 @@
 
 #include "bitmap/bitmap8.h"
 #include "base/format.h"
+#include "engine/result_writer.h"
+#include "engine/run_state.h"
 
 // Trace styles, the values of bitmapMode.
 inline constexpr int kStyleAverage = 1;
@@ -15,8 +17,11 @@ inline constexpr int kStylePeakToPeak = 3;
 
 // A picture being gathered while the samples it shows pass by, block after block. Each column
 // of the plot keeps only its scaled values; the canvas is drawn and written at the end.
-struct WavePicture {
-    std::string name;  // the picture file
+struct WavePicture : StepObserver {
+    const Settings* options = nullptr;
+    RunState* state = nullptr;
+    std::string name;        // the picture file
+    std::string resultName;  // the file the picture shows, which it never replaces (empty: a source)
     int channels;
     int bytes;           // bytes per sample
     int64_t blockAlign;  // bytes from one step to the next
@@ -31,20 +36,23 @@ struct WavePicture {
         int64_t count;                // samples in the column being gathered
         std::vector<int16_t> a, b;    // per column: lo and hi, or the average point in a
     } trace[2];
+
+    void feed(const uint8_t* data, int64_t steps) override;
+    void finish() override;
 };
 
 struct Settings;
 
 // Starts the picture of `steps` steps in `format`, to be named after `name`, in the style and
-// size the options give. Chooses the samples per pixel and stores them in the options, where
-// they hold for every later picture of the run.
-std::unique_ptr<WavePicture> startPicture(Settings& options, const char* name, const FormatInfo& format,
-                                          int64_t steps);
+// size the options give, for the result `resultName` (empty for a source). The first picture of
+// the run chooses the samples per pixel, which hold for every later one.
+std::unique_ptr<WavePicture> startPicture(const Settings& options, RunState& state, const std::string& name,
+                                          const FormatInfo& format, int64_t steps, const std::string& resultName);
 // Feeds the next `steps` steps (blockAlign bytes apart).
 void feedPicture(WavePicture& picture, const uint8_t* data, int64_t steps);
-// Draws and writes the picture, unless it would replace one of the options' source files, and
-// logs its report lines.
-void finishPicture(WavePicture& picture, const Settings& options);
+// Draws and writes the picture, unless it would replace one of the run's source files or its own
+// result, and logs its report lines.
+void finishPicture(WavePicture& picture);
 
 // The picture's file name: `name` itself when its extension is ".BMP" in any case, otherwise
 // `name` with its extension replaced by (or, without one, followed by) ".BMP".

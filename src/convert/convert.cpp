@@ -9,17 +9,20 @@
 #include "base/buffers.h"
 #include "base/options.h"
 #include "base/log.h"
-#include "driver/operations.h"
+#include "engine/operation.h"
+#include "engine/result_writer.h"
 #include "base/format.h"
 
 namespace {
 
-struct ConvertState {
-    double ratio;
-};
+// Each output step is the mean of its window of source steps; a window that covers no step (the
+// last one, when the division came out whole) is silence.
+template <int Channels>
+void convertWindows(const PcmSource& source, double ratio, int32_t silenceFill, ResultWriter& out);
 
-Started startConvert(Run& run, int index, ResultPlan& plan) {
-    if (index > 0) return Started::kDone;
+class Convert : public Operation {
+  public:
+    void plan(Run& run, int, ResultPlan& plan) override {
     const PcmSource* source = run.first;
     const int32_t target = run.options.outputRate;
     if (target <= 0) logFatal("E [CONVERT] frequency not set, use /f.");
@@ -35,7 +38,7 @@ Started startConvert(Run& run, int index, ResultPlan& plan) {
     const int64_t blockAlign = source->format.blockAlign;
     if (!resultFits(windows, blockAlign)) logFatal("E [CONVERT] too long, total length.");
 
-    startState<ConvertState>(run).ratio = ratio;
+    ratio_ = ratio;
     // The release line counts the converted samples as an area of the run, besides the result.
     countArea();
     FormatInfo format = source->format;
@@ -43,11 +46,20 @@ Started startConvert(Run& run, int index, ResultPlan& plan) {
     format.byteRate = static_cast<int32_t>(blockAlign * target);
     plan.format = format;
     plan.steps = windows;
-    return Started::kResult;
-}
+    }
 
-// Each output step is the mean of its window of source steps; a window that covers no step (the
-// last one, when the division came out whole) is silence.
+    void flow(Run& run, int, ResultWriter& out) override {
+        if (run.first->format.channels == 1) {
+            convertWindows<1>(*run.first, ratio_, run.state.silenceFill, out);
+        } else {
+            convertWindows<2>(*run.first, ratio_, run.state.silenceFill, out);
+        }
+    }
+
+  private:
+    double ratio_ = 0.0;
+};
+
 template <int Channels>
 void convertWindows(const PcmSource& source, double ratio, int32_t silenceFill, ResultWriter& out) {
     const int64_t blockAlign = source.format.blockAlign;
@@ -70,15 +82,6 @@ void convertWindows(const PcmSource& source, double ratio, int32_t silenceFill, 
     result.flush();
 }
 
-void flowConvert(Run& run, int, ResultWriter& out) {
-    const double ratio = stateOf<ConvertState>(run).ratio;
-    if (run.first->format.channels == 1) {
-        convertWindows<1>(*run.first, ratio, run.options.silenceFill, out);
-    } else {
-        convertWindows<2>(*run.first, ratio, run.options.silenceFill, out);
-    }
-}
-
 }  // namespace
 
-const Effect kConvertEffect = {kNeedNothing, 0, startConvert, flowConvert, nullptr};
+std::unique_ptr<Operation> makeConvert() { return std::make_unique<Convert>(); }

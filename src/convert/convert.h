@@ -1,5 +1,8 @@
-// Convert: box-filter resampling to the frequency given by /f.
+// convert: resampling to another rate by window means.
 #pragma once
 
-struct Effect;
-extern const Effect kConvertEffect;
+#include <memory>
+
+#include "engine/operation.h"
+
+std::unique_ptr<Operation> makeConvert();

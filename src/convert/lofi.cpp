@@ -6,7 +6,8 @@
 
 #include "base/options.h"
 #include "base/log.h"
-#include "driver/operations.h"
+#include "engine/operation.h"
+#include "engine/result_writer.h"
 #include "base/format.h"
 
 namespace {
@@ -114,39 +115,37 @@ void holdWindows(const PcmSource& source, double ratio, Quantiser q, ResultWrite
     result.flush();
 }
 
-Started startLofi(Run& run, int index, ResultPlan& plan) {
-    if (index > 0) return Started::kDone;
-    plan.format = run.first->format;
-    plan.steps = run.first->steps;
-    return Started::kResult;
-}
-
-void flowLofi(Run& run, int, ResultWriter& out) {
-    const PcmSource& source = *run.first;
-    const int channels = source.format.channels;
-    const int64_t blockAlign = source.format.blockAlign;
-    const Quantiser q = quantiser(run.options.outputBits);
-    const double ratio =
-        static_cast<double>(source.format.sampleRate) / static_cast<double>(run.options.outputRate);
-    if (ratio > 1.0) {
-        if (channels == 1) {
-            holdWindows<1>(source, ratio, q, out);
-        } else {
-            holdWindows<2>(source, ratio, q, out);
-        }
-        return;
+class Lofi : public Operation {
+  public:
+    void plan(Run& run, int, ResultPlan& plan) override {
+        plan.format = run.first->format;
+        plan.steps = run.first->steps;
     }
-    // A target at or above the source's rate gives windows of a step or less, which the hold
-    // would only smear forward (at exactly one step, into the first sample): leave the timing,
-    // only quantise.
-    const int64_t perBlock = blockSteps(blockAlign);
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
-    forEachBlock(source, 0, source.steps, block.data(), perBlock,
-                 [&](const uint8_t*, int64_t, int64_t steps) {
-                     quantise(q, block.data(), steps, channels, blockAlign);
-                     writeSteps(out, block.data(), steps);
-                 });
-}
+
+    void flow(Run& run, int, ResultWriter& out) override {
+        const PcmSource& source = *run.first;
+        const int channels = source.format.channels;
+        const int64_t blockAlign = source.format.blockAlign;
+        const Quantiser q = quantiser(run.options.outputBits);
+        const double ratio =
+            static_cast<double>(source.format.sampleRate) / static_cast<double>(run.options.outputRate);
+        if (ratio > 1.0) {
+            if (channels == 1) {
+                holdWindows<1>(source, ratio, q, out);
+            } else {
+                holdWindows<2>(source, ratio, q, out);
+            }
+            return;
+        }
+        // A target at or above the source's rate gives windows of a step or less, which the hold
+        // would only smear forward (at exactly one step, into the first sample): leave the timing,
+        // only quantise.
+        forEachBlock(source, 0, source.steps, [&](uint8_t* data, int64_t, int64_t steps) {
+            quantise(q, data, steps, channels, blockAlign);
+            writeSteps(out, data, steps);
+        });
+    }
+};
 
 }  // namespace
 
@@ -180,4 +179,4 @@ void slideOn(SlidingSteps& window, int64_t keepFrom, int64_t last) {
     window.count += more;
 }
 
-const Effect kLofiEffect = {kNeedNothing, 0, startLofi, flowLofi, nullptr};
+std::unique_ptr<Operation> makeLofi() { return std::make_unique<Lofi>(); }

@@ -14,8 +14,11 @@
 #include "base/format.h"
 #include "wave/stats.h"
 
-struct Effect;
-extern const Effect kLofiEffect;
+#include <memory>
+
+#include "engine/operation.h"
+
+std::unique_ptr<Operation> makeLofi();
 
 // A stretch of consecutive source steps held in memory, slid forward through the source as the
 // windows that read it move on: steps [base, base + count), each blockAlign bytes.

@@ -1,5 +1,8 @@
-// Simple conversion of 16-bit sources to 8-bit.
+// sb8convert: a simple conversion of 16-bit samples to 8-bit.
 #pragma once
 
-struct Effect;
-extern const Effect kSimpleConvert8Effect;
+#include <memory>
+
+#include "engine/operation.h"
+
+std::unique_ptr<Operation> makeSimpleConvert8();

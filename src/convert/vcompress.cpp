@@ -4,7 +4,7 @@
 
 #include "base/options.h"
 #include "base/log.h"
-#include "driver/operations.h"
+#include "engine/operation.h"
 #include "ops/overflow.h"
 #include "base/format.h"
 
@@ -18,43 +18,44 @@ inline int64_t truncateForClamp(double value) {
     return static_cast<int64_t>(value);
 }
 
-Started startVcompress(Run& run, int index, ResultPlan& plan) {
-    if (index > 0) return Started::kDone;
-    const PcmSource* source = run.first;
-    if (source->format.bitsPerSample == 8) logFatal("E [VCOMPRESS] not ready bitrate(8).");
-    logLine(kLevelInfo, "- [VCOMPRESS] threshold level %d , rate %5.2f.", run.options.silenceThreshold,
-            run.options.realFactor);
-    plan.format = source->format;
-    plan.steps = source->steps;
-    return Started::kResult;
-}
+class Vcompress : public Operation {
+  public:
+    void plan(Run& run, int, ResultPlan& plan) override {
+        const PcmSource* source = run.first;
+        if (source->format.bitsPerSample == 8) logFatal("E [VCOMPRESS] not ready bitrate(8).");
+        logLine(kLevelInfo, "- [VCOMPRESS] threshold level %d , rate %5.2f.", run.state.silenceThreshold,
+                run.options.realFactor);
+        plan.format = source->format;
+        plan.steps = source->steps;
+    }
 
-void flowVcompress(Run& run, int, ResultWriter& out) {
-    const int32_t threshold = run.options.silenceThreshold;
-    const double rate = run.options.realFactor;
-    OverflowCounter overflow = overflowCounter(run.options.overflowLimit, "VCOMPRESS", "VCOMPRESS");
-    const auto map = buildSampleMap([threshold, rate](int32_t sample, int32_t& overflows) -> int32_t {
-        const int32_t magnitude = std::abs(sample);
-        if (magnitude < threshold) return sample;
-        // At the threshold itself the curve passes through T whatever the rate (an infinite
-        // rate would otherwise make 0 x rate undefined).
-        const int64_t above = static_cast<int64_t>(magnitude) - threshold;
-        double level = above == 0 ? static_cast<double>(threshold)
-                                  : static_cast<double>(threshold) + static_cast<double>(above) * rate;
-        if (level > 32767.0) {
-            overflows = 1;
-            level = 32767.0;
-        }
-        const double sign = sample > 0 ? 1.0 : -1.0;
-        // A negative rate can drive the level far below zero: clamp rather than wrap.
-        const int64_t value = truncateForClamp(sign * level);
-        if (value > 32767 || value < -32768) overflows = 1;
-        return value > 32767 ? 32767 : (value < -32768 ? -32768 : static_cast<int32_t>(value));
-    });
-    streamMapped(*run.first, out, *map, overflow);
-    reportOverflow(overflow);
-}
+    void flow(Run& run, int, ResultWriter& out) override {
+        const int32_t threshold = run.state.silenceThreshold;
+        const double rate = run.options.realFactor;
+        OverflowCounter overflow = overflowCounter(run.options.overflowLimit, "VCOMPRESS", "VCOMPRESS");
+        const auto map = buildSampleMap([threshold, rate](int32_t sample, int32_t& overflows) -> int32_t {
+            const int32_t magnitude = std::abs(sample);
+            if (magnitude < threshold) return sample;
+            // At the threshold itself the curve passes through T whatever the rate (an infinite
+            // rate would otherwise make 0 x rate undefined).
+            const int64_t above = static_cast<int64_t>(magnitude) - threshold;
+            double level = above == 0 ? static_cast<double>(threshold)
+                                      : static_cast<double>(threshold) + static_cast<double>(above) * rate;
+            if (level > 32767.0) {
+                overflows = 1;
+                level = 32767.0;
+            }
+            const double sign = sample > 0 ? 1.0 : -1.0;
+            // A negative rate can drive the level far below zero: clamp rather than wrap.
+            const int64_t value = truncateForClamp(sign * level);
+            if (value > 32767 || value < -32768) overflows = 1;
+            return value > 32767 ? 32767 : (value < -32768 ? -32768 : static_cast<int32_t>(value));
+        });
+        streamMapped(*run.first, out, *map, overflow);
+        reportOverflow(overflow);
+    }
+};
 
 }  // namespace
 
-const Effect kVcompressEffect = {kNeedNothing, 0, startVcompress, flowVcompress, nullptr};
+std::unique_ptr<Operation> makeVcompress() { return std::make_unique<Vcompress>(); }

@@ -1,5 +1,8 @@
-// Voltage compression of the samples above the threshold.
+// vcompress: the samples above the threshold compressed at a rate.
 #pragma once
 
-struct Effect;
-extern const Effect kVcompressEffect;
+#include <memory>
+
+#include "engine/operation.h"
+
+std::unique_ptr<Operation> makeVcompress();

@@ -125,7 +125,7 @@ void selectOperation(const char* word) {
         settings.operationClass = op->operationClass;
         settings.operationCode = op->operationCode;
         settings.requirementMask = op->requirementMask;
-        op->applyPresets();
+        applyPresets(op->presets, settings);
         if (op->runLine != nullptr) logLine(kLevelInfo, "%s", op->runLine);
         return;
     }

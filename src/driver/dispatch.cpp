@@ -4,19 +4,22 @@
 #include <new>
 
 #include "base/buffers.h"
-#include "driver/command_line.h"
-#include "engine/commit.h"
 #include "base/log.h"
+#include "base/options.h"
+#include "bitmap/waveform.h"
+#include "driver/command_line.h"
 #include "driver/operations.h"
+#include "engine/commit.h"
+#include "engine/operation.h"
+#include "engine/result_writer.h"
 #include "wave/source.h"
 
 namespace {
 
-void checkRequirements(const Settings& options, const PcmSource* first, const PcmSource* second,
-                       int operationClass) {
+void checkRequirements(const Settings& options, const PcmSource* first, const PcmSource* second) {
     const int mask = options.requirementMask;
     const FormatInfo& f = first->format;
-    if (operationClass == kClassTwoSources && (mask & kRequireAgreement) != 0) {
+    if (second != nullptr && (mask & kRequireAgreement) != 0) {
         const FormatInfo& g = second->format;
         if (f.channels != g.channels || f.sampleRate != g.sampleRate || f.bitsPerSample != g.bitsPerSample) {
             logFatal("E [CHECK] not agreement source-file format.");
@@ -35,40 +38,42 @@ void checkRequirements(const Settings& options, const PcmSource* first, const Pc
 }
 
 // Streams every result of the operation: planned, produced block by block into its file,
-// pictured, and put in place.
-int runEffect(Run& run) {
-    const Effect& effect = *run.effect;
-    for (int index = 0;; index++) {
-        ResultPlan plan{};
-        const Started started = effect.start(run, index, plan);
-        if (started == Started::kNoResult) return -2;
-        if (started == Started::kDone || run.options.destName == nullptr) return 0;
+// pictured, and held for the commit at the end of the run. False when the sources do not fit the
+// operation.
+bool runResults(Operation& operation, Run& run) {
+    if (!operation.open(run)) return false;
+    for (int index = 0; index < operation.results(); index++) {
+        ResultPlan plan;
+        plan.name = run.state.destination;
+        operation.plan(run, index, plan);
+        if (plan.name.empty()) return true;  // no destination: the plan's lines are all
         // The writer goes at the end of each round: a run ended by an error on the way leaves
         // no partial file behind.
         auto out = std::make_unique<ResultWriter>();
-        beginResult(*out, run.options, plan.format, plan.steps);
-        effect.flow(run, index, *out);
+        beginResult(*out, run.options, run.state, plan);
+        if (run.options.bitmapEnabled) {
+            out->picture = startPicture(run.options, run.state, plan.name, plan.format, plan.steps, out->name);
+        }
+        operation.flow(run, index, *out);
         drawResultPicture(*out);
-        if (effect.stop != nullptr) effect.stop(run, index);
+        operation.stop(run, index);
         writeResult(*out);
     }
+    return true;
 }
 
-int runOperation(Settings& options) {
-    switch (options.operationClass) {
-    case kClassOneSource:
-    case kClassTwoSources:
-        if (dispatchOperation(options, options.operationClass, options.operationCode) < 0) {
-            logFatal("E [QOR] unknown operation (COMMON).");
-        }
-        return options.filesWritten;
-    default: {
-        PcmSource* source = readSource(options, 0, 1);
-        if (source != nullptr && options.exitCodeMode == 1) return source->format.channels;
-        if (source != nullptr && options.exitCodeMode == 2) return source->format.bitsPerSample;
-        return options.filesWritten;
+// Reads and checks the sources of a processing operation and runs it.
+void runProcessing(const OperationRow& row, const Settings& options, RunState& state) {
+    PcmSource* first = readSource(options, state, 0, 0, row.needs);
+    PcmSource* second = nullptr;
+    if (row.operationClass == kClassTwoSources) second = readSource(options, state, 1, 0, row.needs);
+    if (first == nullptr || (row.operationClass == kClassTwoSources && second == nullptr)) {
+        logFatal("E [QOR] unknown operation (COMMON).");
     }
-    }
+    checkRequirements(options, first, second);
+    const std::unique_ptr<Operation> operation = row.make();
+    Run run{options, state, first, second};
+    if (!runResults(*operation, run)) logFatal("E [QOR] unknown operation (COMMON).");
 }
 
 // Ends a run that did not complete: nothing more is logged, no result is put in place, and what
@@ -83,30 +88,28 @@ int abandonRun(int code) {
 
 }  // namespace
 
-int dispatchOperation(Settings& options, int operationClass, int operationCode) {
-    const OperationRow* row = operationByCode(operationCode);
-    if (row == nullptr) return -1;
-    const Effect& effect = *row->effect;
-    PcmSource* first = readSource(options, 0, 0, effect.needs);
-    PcmSource* second = nullptr;
-    if (operationClass == kClassTwoSources) second = readSource(options, 1, 0, effect.needs);
-    if (first == nullptr || (operationClass == kClassTwoSources && second == nullptr)) return -3;
-
-    checkRequirements(options, first, second, operationClass);
-
-    auto run = std::unique_ptr<Run>(new Run{options, &effect, first, second, {}});
-    return runEffect(*run);
-}
-
 int runQor(int argc, const char* const* argv) {
     try {
         if (argc < 2) printUsage(0);
         if (parseCommandLine(argc, argv) < 1) printUsage(-1);
+        // From here on the options are read only; what the run learns goes into its state.
+        const Settings& options = settings;
+        RunState state;
+        for (int i = 0; i < options.fileCount; i++) state.fileNames.emplace_back(options.fileNames[i]);
+        if (options.destName != nullptr) state.destination = options.destName;
         logLine(kLevelInfo, "- [QOR] Start QOR =================================");
-        // From here on the parsed options are handed down with every call.
-        int exitCode = runOperation(settings);
-        // Every result is complete: they are put in place together, none before the last read.
-        commitResults();
+        const OperationRow& row = *options.operation;
+        int exitCode = 0;
+        if (row.report != nullptr) {
+            exitCode = row.report(options, state);
+        } else {
+            runProcessing(row, options, state);
+            exitCode = state.filesWritten;
+        }
+        // Every result is complete: they are put in place together, none before the last read,
+        // and only while every source is as it was when the run opened it.
+        checkSourcesUnchanged();
+        commitHeld();
         closeSources();
         apmalloc(kReleaseAll);
         logLine(kLevelFinish, "- [QOR] finish QOR.");

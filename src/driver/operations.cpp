@@ -6,7 +6,6 @@
 #include "convert/lofi.h"
 #include "convert/sb8convert.h"
 #include "convert/vcompress.h"
-#include "driver/command_line.h"
 #include "ops/combine.h"
 #include "ops/gain.h"
 #include "ops/length.h"
@@ -14,61 +13,61 @@
 #include "ops/mix.h"
 #include "ops/mono.h"
 #include "wave/compare.h"
+#include "wave/source.h"
+#include "wave/stats.h"
 
 namespace {
 
-void noPresets() {}
-void askPresets() {
-    settings.stderrThreshold = 0;
-    settings.stdoutThreshold = 0;
-}
-void unsetFactor() { settings.integerFactor = kUnset; }
-void maxPresets() {
-    settings.integerFactor = kUnset;
-    settings.factorMode = 1;
-}
-void addPresets() { settings.addValue = 0; }
-void reversePresets() { settings.integerFactor = -1; }
-void unsetLength() { settings.lengthSteps = kUnset; }
-void zeroLength() { settings.lengthSteps = 0; }
-void vcompressPresets() {
-    settings.silenceThreshold = kUnset;
-    settings.realFactor = 0.0;
-    settings.factorMode = 1;
-}
-void lofiPresets() {
-    settings.outputBits = 4;
-    settings.outputRate = 16540;
-}
+constexpr int32_t kMono = kRequireMono;
+constexpr int32_t kStereo = kRequireStereo;
+constexpr int32_t k16Bit = kRequire16Bit;
+constexpr int32_t kAgreement = kRequireAgreement;
 
 // Looked up in this order; the first word that matches, ignoring case, wins.
 const OperationRow kOperations[] = {
-    {"info", kClassInfo, 0, 0, "- [QOR] Run INFO-mode.", noPresets, nullptr},
-    {"ask", kClassAsk, 0, 0, nullptr, askPresets, nullptr},
-    {"compare", kClassTwoSources, 1, 0, "- [QOR] Run COMPARE-mode.", noPresets, &kCompareEffect},
-    {"mix", kClassTwoSources, 2, 1, "- [QOR] Run MIX-mode.", noPresets, &kMixEffect},
-    {"subtract", kClassTwoSources, 3, 1, "- [QOR] Run SUBTRACT-mode.", noPresets, &kSubtractEffect},
-    {"boost", kClassOneSource, 4, 0, "- [QOR] Run BOOST-mode.", unsetFactor, &kBoostEffect},
-    {"max", kClassOneSource, 20, 0, "- [QOR] Run MAXIMIZE-mode.", maxPresets, &kMaximizeEffect},
-    {"add", kClassOneSource, 5, 0, "- [QOR] Run ADD-mode.", addPresets, &kAddEffect},
-    {"reverse", kClassOneSource, 6, 0, "- [QOR] Run REVERSE-mode.", reversePresets, &kReverseEffect},
-    {"back", kClassOneSource, 8, 0, "- [QOR] Run BACKWORD-mode.", unsetLength, &kBackwardEffect},
-    {"l2mono", kClassOneSource, 12, 4, "- [QOR] Run L2MONO-mode.", noPresets, &kLeftMonoEffect},
-    {"r2mono", kClassOneSource, 13, 4, "- [QOR] Run R2MONO-mode.", noPresets, &kRightMonoEffect},
-    {"lrmono", kClassOneSource, 14, 4, "- [QOR] Run L+RMONO-mode.", noPresets, &kSumMonoEffect},
-    {"ccancel", kClassOneSource, 15, 4, "- [QOR] Run L-RMONO-mode.", noPresets, &kDifferenceMonoEffect},
-    {"lrsprit", kClassOneSource, 17, 4, "- [QOR] Run L/RSPRIT-mode.", noPresets, &kSplitEffect},
-    {"vcompress", kClassOneSource, 16, 0, "- [QOR] Run V-COMPRESS-mode.", vcompressPresets, &kVcompressEffect},
-    {"combine", kClassTwoSources, 11, 1, "- [QOR] Run COMBINE-mode.", unsetLength, &kConcatenationEffect},
-    {"inssilent", kClassOneSource, 7, 0, "- [QOR] Run INSERTSILENT-mode.", unsetLength, &kInsertSilenceEffect},
-    {"cut", kClassOneSource, 9, 0, "- [QOR] Run CUT-mode.", zeroLength, &kCutEffect},
-    {"head", kClassOneSource, 10, 0, "- [QOR] Run PickupHEAD-mode.", zeroLength, &kHeadEffect},
-    {"convert", kClassOneSource, 72, 8, "- [QOR] Run Convert.", noPresets, &kConvertEffect},
-    {"sb8convert", kClassOneSource, 71, 8, "- [QOR] Run Sinple-Convert for 8bit.", noPresets,
-     &kSimpleConvert8Effect},
-    {"lrcombine", kClassTwoSources, 18, 3, "- [QOR] Run L/R-COMBINE by Two-MONOs.", noPresets,
-     &kStereoCombineEffect},
-    {"lofi", kClassOneSource, 19, 8, "- [QOR] Run LoFi.", lofiPresets, &kLofiEffect},
+    {"info", kClassInfo, 0, 0, "- [QOR] Run INFO-mode.", {}, kNeedNothing, nullptr, reportSource},
+    {"ask", kClassAsk, 0, 0, nullptr, {.silent = true}, kNeedNothing, nullptr, reportSource},
+    {"compare", kClassTwoSources, 1, 0, "- [QOR] Run COMPARE-mode.", {}, kNeedSound, makeCompare},
+    {"mix", kClassTwoSources, 2, kAgreement, "- [QOR] Run MIX-mode.", {}, kNeedSound,
+     [] { return makeMix(MixSign::kAdd); }},
+    {"subtract", kClassTwoSources, 3, kAgreement, "- [QOR] Run SUBTRACT-mode.", {}, kNeedSound,
+     [] { return makeMix(MixSign::kSubtract); }},
+    {"boost", kClassOneSource, 4, 0, "- [QOR] Run BOOST-mode.", {.integerFactor = kUnset}, kNeedNothing,
+     [] { return makeGain(GainRule::kBoost); }},
+    {"max", kClassOneSource, 20, 0, "- [QOR] Run MAXIMIZE-mode.", {.integerFactor = kUnset, .factorMode = 1},
+     kNeedExtremes, [] { return makeGain(GainRule::kMaximize); }},
+    {"add", kClassOneSource, 5, 0, "- [QOR] Run ADD-mode.", {.addValue = 0}, kNeedNothing,
+     [] { return makeGain(GainRule::kAdd); }},
+    {"reverse", kClassOneSource, 6, 0, "- [QOR] Run REVERSE-mode.", {.integerFactor = -1}, kNeedNothing,
+     [] { return makeGain(GainRule::kReverse); }},
+    {"back", kClassOneSource, 8, 0, "- [QOR] Run BACKWORD-mode.", {.lengthSteps = kUnset}, kNeedNothing,
+     [] { return makeLength(LengthRule::kBackward); }},
+    {"l2mono", kClassOneSource, 12, kStereo, "- [QOR] Run L2MONO-mode.", {}, kNeedNothing,
+     [] { return makeMono(Measure::kLeft); }},
+    {"r2mono", kClassOneSource, 13, kStereo, "- [QOR] Run R2MONO-mode.", {}, kNeedNothing,
+     [] { return makeMono(Measure::kRight); }},
+    {"lrmono", kClassOneSource, 14, kStereo, "- [QOR] Run L+RMONO-mode.", {}, kNeedNothing,
+     [] { return makeMono(Measure::kSum); }},
+    {"ccancel", kClassOneSource, 15, kStereo, "- [QOR] Run L-RMONO-mode.", {}, kNeedNothing,
+     [] { return makeMono(Measure::kDifference); }},
+    {"lrsprit", kClassOneSource, 17, kStereo, "- [QOR] Run L/RSPRIT-mode.", {}, kNeedNothing, makeSplit},
+    {"vcompress", kClassOneSource, 16, 0, "- [QOR] Run V-COMPRESS-mode.",
+     {.factorMode = 1, .realFactor = 0.0, .silenceThreshold = kUnset}, kNeedNothing, makeVcompress},
+    {"combine", kClassTwoSources, 11, kAgreement, "- [QOR] Run COMBINE-mode.", {.lengthSteps = kUnset}, kNeedNothing,
+     makeConcatenation},
+    {"inssilent", kClassOneSource, 7, 0, "- [QOR] Run INSERTSILENT-mode.", {.lengthSteps = kUnset}, kNeedNothing,
+     [] { return makeLength(LengthRule::kInsertSilence); }},
+    {"cut", kClassOneSource, 9, 0, "- [QOR] Run CUT-mode.", {.lengthSteps = 0}, kNeedNothing,
+     [] { return makeLength(LengthRule::kCut); }},
+    {"head", kClassOneSource, 10, 0, "- [QOR] Run PickupHEAD-mode.", {.lengthSteps = 0}, kNeedNothing,
+     [] { return makeLength(LengthRule::kHead); }},
+    {"convert", kClassOneSource, 72, k16Bit, "- [QOR] Run Convert.", {}, kNeedNothing, makeConvert},
+    {"sb8convert", kClassOneSource, 71, k16Bit, "- [QOR] Run Sinple-Convert for 8bit.", {}, kNeedNothing,
+     makeSimpleConvert8},
+    {"lrcombine", kClassTwoSources, 18, kAgreement | kMono, "- [QOR] Run L/R-COMBINE by Two-MONOs.", {}, kNeedSound,
+     makeStereoCombine},
+    {"lofi", kClassOneSource, 19, k16Bit, "- [QOR] Run LoFi.", {.outputBits = 4, .outputRate = 16540}, kNeedNothing,
+     makeLofi},
 };
 
 }  // namespace
@@ -80,9 +79,17 @@ const OperationRow* findOperation(const char* word) {
     return nullptr;
 }
 
-const OperationRow* operationByCode(int32_t code) {
-    for (const OperationRow& row : kOperations) {
-        if (row.effect != nullptr && row.operationCode == code) return &row;
+void applyPresets(const Presets& presets, Settings& options) {
+    if (presets.integerFactor) options.integerFactor = *presets.integerFactor;
+    if (presets.factorMode) options.factorMode = *presets.factorMode;
+    if (presets.realFactor) options.realFactor = *presets.realFactor;
+    if (presets.addValue) options.addValue = *presets.addValue;
+    if (presets.lengthSteps) options.lengthSteps = *presets.lengthSteps;
+    if (presets.silenceThreshold) options.silenceThreshold = *presets.silenceThreshold;
+    if (presets.outputBits) options.outputBits = *presets.outputBits;
+    if (presets.outputRate) options.outputRate = *presets.outputRate;
+    if (presets.silent) {
+        options.stderrThreshold = 0;
+        options.stdoutThreshold = 0;
     }
-    return nullptr;
 }

@@ -1,5 +1,7 @@
 #include "engine/result_writer.h"
 
+#include "engine/operation.h"
+
 #include <strings.h>
 
 #include <algorithm>
@@ -10,16 +12,15 @@
 #include "base/buffers.h"
 #include "base/options.h"
 #include "base/log.h"
-#include "wave/source.h"
 
 namespace {
 
 constexpr int kOutputRiff = 1;
 constexpr int kOutputNaked = 2;
 
-void reportWritten(Settings& options, const char* name, int64_t length) {
+void reportWritten(RunState& state, const char* name, int64_t length) {
     // The run's exit code is this count.
-    options.filesWritten++;
+    state.filesWritten++;
     logLine(kLevelInfo, "- [OUTPUT2] Filename   : %s", name);
     logLine(kLevelInfo, "- [OUTPUT2] Size       : %d Bytes", static_cast<int32_t>(length));
 }
@@ -36,27 +37,21 @@ void reportWritten(Settings& options, const char* name, int64_t length) {
 
 // The naked file's name: a destination ending in ".WAV" (any case) gets the extension of its
 // sample format, and with it the sign switch for signed 8-bit output.
-void nakedName(ResultWriter& result) {
-    Settings& options = *result.options;
-    // The extension goes into destName itself and stays for the rest of the run; no later stage
-    // reads it (lrsprit worked out both its names before its first result began).
-    char* name = options.destName;
-    const size_t nameLength = strlen(name);
-    if (nameLength >= 4 && strcasecmp(name + nameLength - 4, ".WAV") == 0) {
-        char* extension = name + nameLength - 4;
+std::string nakedName(ResultWriter& result, const std::string& planned) {
+    std::string name = planned;
+    if (name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".WAV") == 0) {
+        name.resize(name.size() - 4);
         const int bits = result.format.bitsPerSample;
-        if (bits == 8 && options.signed8Output) {
-            strcpy(extension, ".PC8");
+        if (bits == 8 && result.options->signed8Output) {
+            name += ".PC8";
             result.switchSign = true;
         } else if (bits == 8) {
-            strcpy(extension, ".PPI");
+            name += ".PPI";
         } else if (bits == 16) {
-            strcpy(extension, ".PHL");
-        } else {
-            *extension = '\0';
+            name += ".PHL";
         }
     }
-    result.name = name;
+    return name;
 }
 
 constexpr int64_t kStagingBytes = int64_t{1} << 20;
@@ -119,20 +114,18 @@ void buildWaveImage(const FormatInfo& format, int32_t steps, uint8_t* header) {
     writeInt32(header + 40, static_cast<int32_t>(dataSize));
 }
 
-void beginResult(ResultWriter& result, Settings& options, const FormatInfo& format, int64_t steps) {
+void beginResult(ResultWriter& result, const Settings& options, RunState& state, const ResultPlan& plan) {
     // The result's image: an area of the run, whether or not it is ever held whole.
     countArea();
+    const FormatInfo& format = plan.format;
+    const int64_t steps = plan.steps;
     result.options = &options;
+    result.state = &state;
     result.format = format;
     result.steps = steps;
     result.written = 0;
     result.mode = options.outputMode;
-    if (options.bitmapEnabled) result.picture = startPicture(options, options.destName, format, steps);
-    if (result.mode == kOutputNaked) {
-        nakedName(result);
-    } else {
-        result.name = options.destName;
-    }
+    result.name = result.mode == kOutputNaked ? nakedName(result, plan.name) : plan.name;
     if (result.mode != kOutputRiff && result.mode != kOutputNaked) return;
     // A result that fits in one buffer is written in one go when complete, without a thread.
     const int64_t bytes = steps * format.blockAlign + (result.mode == kOutputRiff ? kWaveHeaderSize : 0);
@@ -154,7 +147,7 @@ void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps) {
     if (steps <= 0) return;
     result.written += steps;
     if (result.written > result.steps) logInternal("E [OUTPUT] result longer than planned.");
-    if (result.picture) feedPicture(*result.picture, samples, steps);
+    if (result.picture) result.picture->feed(samples, steps);
     if (result.mode == kOutputRiff || result.mode == kOutputNaked) emit(result, samples, steps * result.format.blockAlign);
 }
 
@@ -189,10 +182,7 @@ void copySteps(ResultWriter& result, const PcmSource& source, int64_t first, int
         if (result.written > result.steps) logInternal("E [OUTPUT] result longer than planned.");
     }
     // Whatever the kernel did not copy is read and written block by block.
-    const int64_t perBlock = std::min(blockSteps(blockAlign), std::max<int64_t>(steps, 1));
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * blockAlign));
-    forEachBlock(source, first, steps, block.data(), perBlock,
-                 [&](const uint8_t* data, int64_t, int64_t count) { writeSteps(result, data, count); });
+    forEachBlock(source, first, steps, [&](const uint8_t* data, int64_t, int64_t count) { writeSteps(result, data, count); });
 }
 
 void writeSilence(ResultWriter& result, int64_t steps) {
@@ -200,7 +190,7 @@ void writeSilence(ResultWriter& result, int64_t steps) {
     const int64_t perBlock = std::min(steps, blockSteps(result.format.blockAlign));
     if (perBlock <= 0) return;
     std::vector<uint8_t> silence(static_cast<size_t>(perBlock * result.format.blockAlign),
-                                 static_cast<uint8_t>(result.options->silenceFill));
+                                 static_cast<uint8_t>(result.state->silenceFill));
     for (int64_t done = 0; done < steps;) {
         const int64_t n = std::min<int64_t>(perBlock, steps - done);
         writeSteps(result, silence.data(), n);
@@ -209,7 +199,7 @@ void writeSilence(ResultWriter& result, int64_t steps) {
 }
 
 void drawResultPicture(ResultWriter& result) {
-    if (result.picture) finishPicture(*result.picture, *result.options);
+    if (result.picture) result.picture->finish();
 }
 
 int writeResult(ResultWriter& result) {
@@ -220,16 +210,11 @@ int writeResult(ResultWriter& result) {
     if (result.mode != kOutputRiff && result.mode != kOutputNaked) return 0;
     if (result.mode == kOutputNaked && result.switchSign) logLine(kLevelInfo, "- [SWITCH-SIGN] switched sign.");
     if (result.file->error != 0) cannotOutput(result);
-    reportWritten(*result.options, result.name.c_str(), dataSize + (result.mode == kOutputRiff ? kWaveHeaderSize : 0));
+    reportWritten(*result.state, result.name.c_str(), dataSize + (result.mode == kOutputRiff ? kWaveHeaderSize : 0));
     holdForCommit(std::move(result.file), [mode = result.mode, name = result.name](const OutputFile& file) {
         cannotOutput(mode, name, file.kept);
     });
     return 0;
-}
-
-void commitResults() {
-    checkSourcesUnchanged();
-    commitHeld();
 }
 
 void refuseDestination(const char* name, bool naked) {

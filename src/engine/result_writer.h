@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "bitmap/waveform.h"
-#include "engine/commit.h"
 #include "base/format.h"
-#include "wave/stats.h"
+#include "engine/commit.h"
+#include "engine/run_state.h"
+#include "engine/source_blocks.h"
 
 inline constexpr int kWaveHeaderSize = 44;
 
@@ -22,19 +22,30 @@ bool resultFits(int64_t steps, int64_t blockAlign);
 void buildWaveImage(const FormatInfo& format, int32_t steps, uint8_t* header);
 
 struct Settings;
+struct ResultPlan;
 
-// A result being written to the options' destName as its samples are produced: RIFF/WAVE or
-// naked PCM by outputMode, with its picture gathered on the way when pictures are on.
+// What sees every step of a result as it is written, and is finished when the result is
+// complete: the result's picture.
+class StepObserver {
+  public:
+    virtual ~StepObserver() = default;
+    virtual void feed(const uint8_t* data, int64_t steps) = 0;
+    virtual void finish() = 0;
+};
+
+// A result being written to its planned name as its samples are produced: RIFF/WAVE or naked
+// PCM by outputMode, with its picture gathered on the way when pictures are on.
 struct ResultWriter {
-    Settings* options = nullptr;  // the run's options, given to beginResult
+    const Settings* options = nullptr;  // the run's options, given to beginResult
+    RunState* state = nullptr;          // the run's state, where the file is counted
     FormatInfo format;
     int64_t steps = 0;    // as planned
     int64_t written = 0;  // steps written so far
     int mode = 0;         // outputMode when the result was started
     bool switchSign = false;
-    std::string name;  // the file written: destName, with the naked extension when it gets one
+    std::string name;  // the file written: the planned name, with the naked extension when it gets one
     std::unique_ptr<OutputFile> file = std::make_unique<OutputFile>();
-    std::unique_ptr<WavePicture> picture;
+    std::unique_ptr<StepObserver> picture;
     // The bytes go out through two buffers: one is filled while the other is being written by a
     // thread of its own, so that the kernel's copying overlaps the computing of the next block.
     // A result that fits in one buffer is written by this thread when complete.
@@ -46,9 +57,10 @@ struct ResultWriter {
     std::future<void> pending;  // the write of the other buffer; waited for before it is reused
 };
 
-// Starts the result of `steps` steps in `format` (the caller has checked resultFits), written as
-// the run's options say; the writer keeps them for the calls below.
-void beginResult(ResultWriter& result, Settings& options, const FormatInfo& format, int64_t steps);
+// Starts the planned result (the operation has checked resultFits), written as the run's
+// options say; the writer keeps them for the calls below. A picture, when the caller gives the
+// writer one before the first step, is fed every step.
+void beginResult(ResultWriter& result, const Settings& options, RunState& state, const ResultPlan& plan);
 // Appends `steps` steps of samples (format.blockAlign bytes each).
 void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps);
 // Appends `steps` steps of `source` from step `first`, unchanged (the source's steps are the
@@ -85,13 +97,10 @@ struct GatheredSteps {
 void writeSilence(ResultWriter& result, int64_t steps);
 // Draws and writes the result's picture, when one is gathered, with its report lines.
 void drawResultPicture(ResultWriter& result);
-// Completes the file, counts it in the options' filesWritten and logs it, and holds it to be put
+// Completes the file, counts it in the run's filesWritten and logs it, and holds it to be put
 // in place with the run's other results at the end of the run (commitResults); ends the run with
 // the writer's error line when it could not be written.
 int writeResult(ResultWriter& result);
-// Puts every result of the run in place, once no source has changed since it was opened; ends
-// the run with the writer's error line for a result that cannot be put in place.
-void commitResults();
 // Ends the run with the line of a destination that cannot be written, before any sample of it
 // is computed (`naked`: the naked writer's line).
 void refuseDestination(const char* name, bool naked);

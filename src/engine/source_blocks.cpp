@@ -23,3 +23,10 @@ void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* o
     }
 }
 
+
+Overlap overlapOf(int64_t start, int64_t sourceSteps, int64_t from, int64_t count) {
+    const int64_t lo = std::max(from, start);
+    const int64_t hi = std::min(from + count, start + sourceSteps);
+    if (lo >= hi) return Overlap{0, 0, 0};
+    return Overlap{lo - from, lo - start, hi - lo};
+}

@@ -2,7 +2,10 @@
 // blocks, and the walks that hand those blocks to a pass.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <type_traits>
+#include <vector>
 
 #include "base/format.h"
 #include "platform/platform.h"
@@ -38,15 +41,76 @@ void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* o
 // Steps in one block of about 1 MiB, at least 1.
 int64_t blockSteps(int64_t blockAlign);
 
-// Reads `count` steps from step `first` block by block into `buffer` (perBlock steps of room) and
-// hands each block to `body` with its first step number and its step count.
+namespace detail {
+// Hands a block to the body; a body that returns false ends the walk.
 template <typename Body>
-void forEachBlock(const PcmSource& source, int64_t first, int64_t count, uint8_t* buffer, int64_t perBlock,
-                  Body body) {
+bool handOn(Body& body, uint8_t* data, int64_t first, int64_t steps) {
+    if constexpr (std::is_same_v<decltype(body(data, first, steps)), bool>) {
+        return body(data, first, steps);
+    } else {
+        body(data, first, steps);
+        return true;
+    }
+}
+}  // namespace detail
+
+// The forward walk: reads the steps [first, first + count) block by block, in blocks of
+// `perBlock` steps (about 1 MiB when 0), and hands each block to `body` with its first step and
+// its step count. The block is the walk's own: the body may rewrite it. A body that returns
+// false ends the walk.
+template <typename Body>
+void forEachBlock(const PcmSource& source, int64_t first, int64_t count, Body body, int64_t perBlock = 0) {
+    if (perBlock <= 0) perBlock = blockSteps(source.format.blockAlign);
+    perBlock = std::max<int64_t>(1, std::min(perBlock, count));
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * source.format.blockAlign));
     for (int64_t done = 0; done < count;) {
-        const int64_t n = count - done < perBlock ? count - done : perBlock;
-        readSteps(source, first + done, n, buffer);
-        body(buffer, first + done, n);
+        const int64_t n = std::min(perBlock, count - done);
+        readSteps(source, first + done, n, block.data());
+        if (!detail::handOn(body, block.data(), first + done, n)) return;
         done += n;
+    }
+}
+
+// The backward walk: the same blocks from the last to the first (the steps within each block
+// stay in their order).
+template <typename Body>
+void forEachBlockBackward(const PcmSource& source, int64_t first, int64_t count, Body body, int64_t perBlock = 0) {
+    if (perBlock <= 0) perBlock = blockSteps(source.format.blockAlign);
+    perBlock = std::max<int64_t>(1, std::min(perBlock, count));
+    std::vector<uint8_t> block(static_cast<size_t>(perBlock * source.format.blockAlign));
+    for (int64_t end = first + count; end > first;) {
+        const int64_t from = std::max(first, end - perBlock);
+        readSteps(source, from, end - from, block.data());
+        if (!detail::handOn(body, block.data(), from, end - from)) return;
+        end = from;
+    }
+}
+
+// The part of a source placed at result step `start` that falls in the result's steps
+// [from, from + count): `at` result steps into that range, `first` steps into the source, `steps`
+// long (0 when none does).
+struct Overlap {
+    int64_t at;
+    int64_t first;
+    int64_t steps;
+};
+Overlap overlapOf(int64_t start, int64_t sourceSteps, int64_t from, int64_t count);
+
+// A source placed on a result's time line: its step 0 falls on result step `start`.
+struct PlacedSource {
+    const PcmSource* source;
+    int64_t start;
+};
+
+// The placed-sources walk of the operations that lay two sources on one time line: the result's
+// steps [0, total) in blocks of `perBlock`, each handed to `body` with its first step, its step
+// count and, for each source, the part of it that falls in the block.
+template <size_t N, typename Body>
+void forEachPlacedBlock(const PlacedSource (&sources)[N], int64_t total, int64_t perBlock, Body body) {
+    for (int64_t from = 0; from < total; from += perBlock) {
+        const int64_t steps = std::min(perBlock, total - from);
+        Overlap parts[N];
+        for (size_t i = 0; i < N; i++) parts[i] = overlapOf(sources[i].start, sources[i].source->steps, from, steps);
+        body(from, steps, parts);
     }
 }

@@ -5,53 +5,49 @@
 #include "base/buffers.h"
 #include "base/options.h"
 #include "base/log.h"
-#include "driver/operations.h"
+#include "engine/operation.h"
+#include "engine/result_writer.h"
 
 namespace {
 
-struct ConcatenationState {
-    int64_t gap;
+class Concatenation : public Operation {
+  public:
+    void plan(Run& run, int, ResultPlan& plan) override {
+        const PcmSource* first = run.first;
+        const PcmSource* second = run.second;
+        // Source 2's steps are copied into room counted in source 1's step size; files whose
+        // declared step sizes differ cannot be joined without reshaping one of them.
+        if (first->format.blockAlign != second->format.blockAlign) {
+            logFatal("E [CHECK] not agreement source-file format.");
+        }
+        const int64_t blockAlign = first->format.blockAlign;
+        const double rate = first->format.sampleRate;
+        if (run.options.lengthSteps > 0) {
+            gap_ = run.options.lengthSteps;
+            logLine(kLevelInfo, "- [COMBINE] insert blank %d steps, %.3f seconds.", run.options.lengthSteps,
+                    static_cast<double>(gap_) / rate);
+        }
+        const int64_t total = static_cast<int64_t>(first->steps) + second->steps + gap_;
+        if (!resultFits(total, blockAlign)) logFatal("E [COMBINE] too long, total length.");
+        logLine(kLevelInfo, "- [COMBINE] total %d steps, %.3f seconds.", static_cast<int32_t>(total),
+                static_cast<double>(total) / rate);
+        // The release line counts the joined samples as an area of the run, besides the result.
+        countArea();
+        plan.format = first->format;
+        plan.steps = total;
+    }
+
+    // Source 1, the silent gap, source 2: copied block by block.
+    void flow(Run& run, int, ResultWriter& out) override {
+        copySteps(out, *run.first, 0, run.first->steps);
+        writeSilence(out, gap_);
+        copySteps(out, *run.second, 0, run.second->steps);
+    }
+
+  private:
+    int64_t gap_ = 0;
 };
-
-Started startConcatenation(Run& run, int index, ResultPlan& plan) {
-    if (index > 0) return Started::kDone;
-    const PcmSource* first = run.first;
-    const PcmSource* second = run.second;
-    // Source 2's steps are copied into room counted in source 1's step size; files whose declared
-    // step sizes differ cannot be joined without reshaping one of them.
-    if (first->format.blockAlign != second->format.blockAlign) {
-        logFatal("E [CHECK] not agreement source-file format.");
-    }
-    const int64_t blockAlign = first->format.blockAlign;
-    const double rate = first->format.sampleRate;
-
-    int64_t gap = 0;
-    if (run.options.lengthSteps > 0) {
-        gap = run.options.lengthSteps;
-        logLine(kLevelInfo, "- [COMBINE] insert blank %d steps, %.3f seconds.", run.options.lengthSteps,
-                static_cast<double>(gap) / rate);
-    }
-
-    const int64_t total = static_cast<int64_t>(first->steps) + second->steps + gap;
-    if (!resultFits(total, blockAlign)) logFatal("E [COMBINE] too long, total length.");
-    logLine(kLevelInfo, "- [COMBINE] total %d steps, %.3f seconds.", static_cast<int32_t>(total),
-            static_cast<double>(total) / rate);
-
-    startState<ConcatenationState>(run).gap = gap;
-    // The release line counts the joined samples as an area of the run, besides the result.
-    countArea();
-    plan.format = first->format;
-    plan.steps = total;
-    return Started::kResult;
-}
-
-// Source 1, the silent gap, source 2: copied block by block.
-void flowConcatenation(Run& run, int, ResultWriter& out) {
-    copySteps(out, *run.first, 0, run.first->steps);
-    writeSilence(out, stateOf<ConcatenationState>(run).gap);
-    copySteps(out, *run.second, 0, run.second->steps);
-}
 
 }  // namespace
 
-const Effect kConcatenationEffect = {kNeedNothing, 0, startConcatenation, flowConcatenation, nullptr};
+std::unique_ptr<Operation> makeConcatenation() { return std::make_unique<Concatenation>(); }

@@ -1,5 +1,8 @@
-// Concatenation: source 2 follows source 1 after a gap.
+// combine: source 2 joined after source 1, with a gap of silence.
 #pragma once
 
-struct Effect;
-extern const Effect kConcatenationEffect;
+#include <memory>
+
+#include "engine/operation.h"
+
+std::unique_ptr<Operation> makeConcatenation();

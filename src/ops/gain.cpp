@@ -8,15 +8,14 @@
 
 #include "base/options.h"
 #include "base/log.h"
-#include "driver/operations.h"
+#include "engine/operation.h"
 #include "ops/overflow.h"
 
 namespace {
 
-// Which rule an effect of this file applies (its variant).
-enum GainRule : int { kBoost, kAdd, kReverse, kMaximize };
+using enum GainRule;
 
-void reportGain(const Settings& options, int rule) {
+void reportGain(const Settings& options, GainRule rule) {
     if (rule == kBoost && options.factorMode == 1) {
         logLine(kLevelInfo, "- [B/A] BOOST %f times by floating.", options.realFactor);
     } else if (rule == kBoost && options.integerFactor > 0) {
@@ -114,65 +113,63 @@ void streamScaled(const PcmSource& source, ResultWriter& out, OverflowCounter& c
     });
 }
 
-struct GainState {
-    double maximiseFactor;
-};
+class Gain : public Operation {
+  public:
+    explicit Gain(GainRule rule) : rule_(rule) {}
 
-Started startGain(Run& run, int index, ResultPlan& plan) {
-    if (index > 0) return Started::kDone;
-    const int rule = run.effect->variant;
-    PcmSource* source = run.first;
-    reportGain(run.options, rule);
-    const int bits = source->format.bitsPerSample;
-    if (bits == 8) logFatal("E [B/A] ERROR in BOOST/ADD, not ready bit-rate(8).");
-    if (bits != 16) logFatal("E [B/A] ERROR in BOOST/ADD, unknown bit-rate.");
-    GainState& state = startState<GainState>(run);
-    if (rule == kMaximize) state.maximiseFactor = maximiseFactor(source);
-    plan.format = source->format;
-    plan.steps = source->steps;
-    return Started::kResult;
-}
-
-// Rewrites every 16-bit sample of the source, in storage order, into the result.
-void flowGain(Run& run, int, ResultWriter& out) {
-    const int rule = run.effect->variant;
-    const PcmSource& source = *run.first;
-    const Settings& options = run.options;
-    OverflowCounter integerCounter = overflowCounter(options.overflowLimit, "B/A16", "B/A16");
-    OverflowCounter realCounter = overflowCounter(options.overflowLimit, "B/A16f", "B/A16");
-    OverflowCounter* counter = &integerCounter;
-    if (rule == kBoost && options.factorMode == 1) {
-        counter = &realCounter;
-        streamScaled(source, out, realCounter, options.realFactor);
-    } else if (rule == kBoost && options.integerFactor > 0) {
-        // Any factor from 65536 on drives every sound sample out of range, as 65536 itself does.
-        const int32_t factor = std::min(options.integerFactor, 65536);
-        streamComputed(source, out, integerCounter, integerRule([factor](int32_t s) { return s * factor; }));
-    } else if (rule == kBoost && options.integerFactor < 0) {
-        // Integer division truncates toward zero, as the factor's meaning (1/n) asks. A division
-        // costs more than looking the value up.
-        const int64_t divisor = -static_cast<int64_t>(options.integerFactor);
-        const auto map = buildSampleMap(integerRule([divisor](int32_t s) { return static_cast<int32_t>(s / divisor); }));
-        streamMapped(source, out, *map, integerCounter);
-    } else if (rule == kReverse) {
-        streamComputed(source, out, integerCounter, integerRule([](int32_t s) { return -s; }));
-    } else if (rule == kAdd) {
-        // Beyond +-65536 every sample is out of range already; limiting the offset there keeps
-        // the sum within 32 bits without changing any result.
-        const int32_t offset = std::clamp(options.addValue, -65536, 65536);
-        streamComputed(source, out, integerCounter, integerRule([offset](int32_t s) { return s + offset; }));
-    } else if (rule == kMaximize && options.factorMode == 1) {
-        counter = &realCounter;
-        streamScaled(source, out, realCounter, stateOf<GainState>(run).maximiseFactor);
-    } else {
-        logInternal("E [B/A16] LOGIC ERROR 1.");
+    void plan(Run& run, int, ResultPlan& plan) override {
+        const PcmSource* source = run.first;
+        reportGain(run.options, rule_);
+        const int bits = source->format.bitsPerSample;
+        if (bits == 8) logFatal("E [B/A] ERROR in BOOST/ADD, not ready bit-rate(8).");
+        if (bits != 16) logFatal("E [B/A] ERROR in BOOST/ADD, unknown bit-rate.");
+        if (rule_ == kMaximize) maximiseFactor_ = maximiseFactor(source);
+        plan.format = source->format;
+        plan.steps = source->steps;
     }
-    reportOverflow(*counter);
-}
+
+    // Rewrites every 16-bit sample of the source, in storage order, into the result.
+    void flow(Run& run, int, ResultWriter& out) override {
+        const PcmSource& source = *run.first;
+        const Settings& options = run.options;
+        OverflowCounter integerCounter = overflowCounter(options.overflowLimit, "B/A16", "B/A16");
+        OverflowCounter realCounter = overflowCounter(options.overflowLimit, "B/A16f", "B/A16");
+        OverflowCounter* counter = &integerCounter;
+        if (rule_ == kBoost && options.factorMode == 1) {
+            counter = &realCounter;
+            streamScaled(source, out, realCounter, options.realFactor);
+        } else if (rule_ == kBoost && options.integerFactor > 0) {
+            // Any factor from 65536 on drives every sound sample out of range, as 65536 itself does.
+            const int32_t factor = std::min(options.integerFactor, 65536);
+            streamComputed(source, out, integerCounter, integerRule([factor](int32_t s) { return s * factor; }));
+        } else if (rule_ == kBoost && options.integerFactor < 0) {
+            // Integer division truncates toward zero, as the factor's meaning (1/n) asks. A division
+            // costs more than looking the value up.
+            const int64_t divisor = -static_cast<int64_t>(options.integerFactor);
+            const auto map =
+                buildSampleMap(integerRule([divisor](int32_t s) { return static_cast<int32_t>(s / divisor); }));
+            streamMapped(source, out, *map, integerCounter);
+        } else if (rule_ == kReverse) {
+            streamComputed(source, out, integerCounter, integerRule([](int32_t s) { return -s; }));
+        } else if (rule_ == kAdd) {
+            // Beyond +-65536 every sample is out of range already; limiting the offset there keeps
+            // the sum within 32 bits without changing any result.
+            const int32_t offset = std::clamp(options.addValue, -65536, 65536);
+            streamComputed(source, out, integerCounter, integerRule([offset](int32_t s) { return s + offset; }));
+        } else if (rule_ == kMaximize && options.factorMode == 1) {
+            counter = &realCounter;
+            streamScaled(source, out, realCounter, maximiseFactor_);
+        } else {
+            logInternal("E [B/A16] LOGIC ERROR 1.");
+        }
+        reportOverflow(*counter);
+    }
+
+  private:
+    GainRule rule_;
+    double maximiseFactor_ = 0.0;
+};
 
 }  // namespace
 
-const Effect kBoostEffect = {kNeedNothing, kBoost, startGain, flowGain, nullptr};
-const Effect kAddEffect = {kNeedNothing, kAdd, startGain, flowGain, nullptr};
-const Effect kReverseEffect = {kNeedNothing, kReverse, startGain, flowGain, nullptr};
-const Effect kMaximizeEffect = {kNeedExtremes, kMaximize, startGain, flowGain, nullptr};
+std::unique_ptr<Operation> makeGain(GainRule rule) { return std::make_unique<Gain>(rule); }

@@ -2,8 +2,10 @@
 // by the same rule, with the overflow policy.
 #pragma once
 
-struct Effect;
-extern const Effect kBoostEffect;
-extern const Effect kAddEffect;
-extern const Effect kReverseEffect;
-extern const Effect kMaximizeEffect;
+#include <memory>
+
+#include "engine/operation.h"
+
+enum class GainRule { kBoost, kAdd, kReverse, kMaximize };
+
+std::unique_ptr<Operation> makeGain(GainRule rule);

@@ -1,8 +1,10 @@
 // Head, cut, insert silence and backward.
 #pragma once
 
-struct Effect;
-extern const Effect kHeadEffect;
-extern const Effect kCutEffect;
-extern const Effect kInsertSilenceEffect;
-extern const Effect kBackwardEffect;
+#include <memory>
+
+#include "engine/operation.h"
+
+enum class LengthRule { kHead, kCut, kInsertSilence, kBackward };
+
+std::unique_ptr<Operation> makeLength(LengthRule rule);

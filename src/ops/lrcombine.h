@@ -1,5 +1,8 @@
-// Stereo combine: two mono sources become the left and right channels.
+// lrcombine: two mono sources become the left and right channels of one stereo result.
 #pragma once
 
-struct Effect;
-extern const Effect kStereoCombineEffect;
+#include <memory>
+
+#include "engine/operation.h"
+
+std::unique_ptr<Operation> makeStereoCombine();

@@ -7,15 +7,9 @@
 #include "base/buffers.h"
 #include "base/options.h"
 #include "base/log.h"
-#include "driver/operations.h"
+#include "engine/operation.h"
+#include "engine/result_writer.h"
 #include "ops/overflow.h"
-
-namespace {
-
-// An effect's variant: source 2 added or taken away.
-enum MixSign : int { kAdd, kSubtract };
-
-}  // namespace
 
 Placement placeSecondSource(const Settings& options, const CompareResult& comparison, const char* tag,
                             int64_t resultBlockAlign) {
@@ -55,13 +49,6 @@ Placement placeSecondSource(const Settings& options, const CompareResult& compar
     return p;
 }
 
-Overlap overlapOf(int64_t start, int64_t sourceSteps, int64_t from, int64_t count) {
-    const int64_t lo = std::max(from, start);
-    const int64_t hi = std::min(from + count, start + sourceSteps);
-    if (lo >= hi) return Overlap{0, 0, 0};
-    return Overlap{lo - from, lo - start, hi - lo};
-}
-
 namespace {
 
 // Adds sign * source 2's samples to a 16-bit result block, clamping and counting overflows.
@@ -99,76 +86,70 @@ void mixBlock16(uint8_t* out, int64_t outBlockAlign, const uint8_t* in, int64_t 
     }
 }
 
-struct MixState {
-    Placement placement;
-    int sign;
+class Mix : public Operation {
+  public:
+    explicit Mix(MixSign sign) : sign_(sign == MixSign::kSubtract ? -1 : 1) {}
+
+    bool open(Run& run) override {
+        const CompareResult* comparison = compareSources(run.options, run.state, run.first, run.second);
+        if (comparison == nullptr) logInternal("E [MIX] ERROR in compare or statistics.");
+        if (comparison->formatMatch == 0 || comparison->thresholdOk == 0) return false;
+        logLine(kLevelInfo, "- [MIX] Start MIX. ===========================================");
+        if (sign_ < 0) logLine(kLevelInfo, "- [MIX] run SUBTRACT mode.");
+        placement_ = placeSecondSource(run.options, *comparison, "MIX", run.first->format.blockAlign);
+        // The release line counts the mixed samples as an area of the run, besides the result.
+        countArea();
+        switch (run.second->format.bitsPerSample) {
+        case 16:
+            break;
+        case 8:
+            logFatal("E [MIX] ERROR in MIX, not ready bit-rate(8).");
+        default:
+            logFatal("E [MIX] ERROR in MIX, unknown bit-rate.");
+        }
+        return true;
+    }
+
+    void plan(Run& run, int, ResultPlan& plan) override {
+        plan.format = run.first->format;
+        plan.steps = placement_.total;
+    }
+
+    // Each block of the result: silence, source 1 where it lies, then source 2 added in.
+    void flow(Run& run, int, ResultWriter& out) override {
+        const PcmSource& first = *run.first;
+        const PcmSource& second = *run.second;
+        const int64_t outAlign = first.format.blockAlign;
+        const int64_t inAlign = second.format.blockAlign;
+        const int64_t perBlock = blockSteps(std::max(outAlign, inAlign));
+        std::vector<uint8_t> block(static_cast<size_t>(perBlock * outAlign));
+        std::vector<uint8_t> added(static_cast<size_t>(perBlock * inAlign));
+        OverflowCounter counter = overflowCounter(run.options.overflowLimit, "MIX16", "MIX16");
+        const PlacedSource sources[2] = {{&first, placement_.start1}, {&second, placement_.start2}};
+        forEachPlacedBlock(sources, placement_.total, perBlock, [&](int64_t, int64_t steps, const Overlap* parts) {
+            const Overlap& one = parts[0];
+            const Overlap& two = parts[1];
+            if (one.steps < steps) memset(block.data(), run.state.silenceFill, static_cast<size_t>(steps * outAlign));
+            if (one.steps > 0) readSteps(first, one.first, one.steps, block.data() + one.at * outAlign);
+            if (two.steps > 0) {
+                readSteps(second, two.first, two.steps, added.data());
+                mixBlock16(block.data() + two.at * outAlign, outAlign, added.data(), inAlign, two.steps,
+                           second.format.channels, sign_, counter);
+            }
+            writeSteps(out, block.data(), steps);
+        });
+        reportOverflow(counter);
+    }
+
+    void stop(Run&, int) override {
+        logLine(kLevelInfo, "- [MIX] End MIX ==============================================");
+    }
+
+  private:
+    int sign_;
+    Placement placement_{};
 };
-
-Started startMix(Run& run, int index, ResultPlan& plan) {
-    if (index > 0) return Started::kDone;
-    PcmSource* first = run.first;
-    PcmSource* second = run.second;
-    const int mode = run.effect->variant;
-    const CompareResult* comparison = compareSources(run.options, first, second);
-    if (comparison == nullptr) logInternal("E [MIX] ERROR in compare or statistics.");
-    if (comparison->formatMatch == 0 || comparison->thresholdOk == 0) return Started::kNoResult;
-
-    logLine(kLevelInfo, "- [MIX] Start MIX. ===========================================");
-    MixState& state = startState<MixState>(run);
-    state.sign = mode == kSubtract ? -1 : 1;
-    if (mode == kSubtract) logLine(kLevelInfo, "- [MIX] run SUBTRACT mode.");
-
-    const int64_t blockAlign = first->format.blockAlign;
-    state.placement = placeSecondSource(run.options, *comparison, "MIX", blockAlign);
-    // The release line counts the mixed samples as an area of the run, besides the result.
-    countArea();
-
-    switch (second->format.bitsPerSample) {
-    case 16:
-        break;
-    case 8:
-        logFatal("E [MIX] ERROR in MIX, not ready bit-rate(8).");
-    default:
-        logFatal("E [MIX] ERROR in MIX, unknown bit-rate.");
-    }
-    plan.format = first->format;
-    plan.steps = state.placement.total;
-    return Started::kResult;
-}
-
-// Each block of the result: silence, source 1 where it lies, then source 2 added in.
-void flowMix(Run& run, int, ResultWriter& out) {
-    const MixState& state = stateOf<MixState>(run);
-    const Placement& p = state.placement;
-    const PcmSource& first = *run.first;
-    const PcmSource& second = *run.second;
-    const int64_t outAlign = first.format.blockAlign;
-    const int64_t inAlign = second.format.blockAlign;
-    const int64_t perBlock = blockSteps(std::max(outAlign, inAlign));
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * outAlign));
-    std::vector<uint8_t> added(static_cast<size_t>(perBlock * inAlign));
-    OverflowCounter counter = overflowCounter(run.options.overflowLimit, "MIX16", "MIX16");
-    for (int64_t from = 0; from < p.total; from += perBlock) {
-        const int64_t steps = std::min<int64_t>(perBlock, p.total - from);
-        const Overlap one = overlapOf(p.start1, first.steps, from, steps);
-        const Overlap two = overlapOf(p.start2, second.steps, from, steps);
-        if (one.steps < steps) {
-            memset(block.data(), run.options.silenceFill, static_cast<size_t>(steps * outAlign));
-        }
-        if (one.steps > 0) readSteps(first, one.first, one.steps, block.data() + one.at * outAlign);
-        if (two.steps > 0) {
-            readSteps(second, two.first, two.steps, added.data());
-            mixBlock16(block.data() + two.at * outAlign, outAlign, added.data(), inAlign, two.steps,
-                       second.format.channels, state.sign, counter);
-        }
-        writeSteps(out, block.data(), steps);
-    }
-    reportOverflow(counter);
-}
-
-void stopMix(Run&, int) { logLine(kLevelInfo, "- [MIX] End MIX =============================================="); }
 
 }  // namespace
 
-const Effect kMixEffect = {kNeedSound, kAdd, startMix, flowMix, stopMix};
-const Effect kSubtractEffect = {kNeedSound, kSubtract, startMix, flowMix, stopMix};
+std::unique_ptr<Operation> makeMix(MixSign sign) { return std::make_unique<Mix>(sign); }

@@ -6,10 +6,15 @@
 #include "wave/compare.h"
 #include "wave/stats.h"
 
-struct Effect;
+#include <memory>
+
+#include "engine/operation.h"
+
 struct Settings;
-extern const Effect kMixEffect;
-extern const Effect kSubtractEffect;
+
+// mix adds source 2, subtract takes it away.
+enum class MixSign { kAdd, kSubtract };
+std::unique_ptr<Operation> makeMix(MixSign sign);
 
 // Where the two sources lie on the result's time line, in steps from the result's first step
 // (ends exclusive). The result starts at 0 and ends at `total`.
@@ -25,13 +30,3 @@ struct Placement {
 // `resultBlockAlign` bytes cannot be held.
 Placement placeSecondSource(const Settings& options, const CompareResult& comparison, const char* tag,
                             int64_t resultBlockAlign);
-
-// The part of a source placed at result step `start` that falls in the result's steps
-// [from, from + count): `at` result steps into that range, `first` steps into the source, `steps`
-// long (0 when none does).
-struct Overlap {
-    int64_t at;
-    int64_t first;
-    int64_t steps;
-};
-Overlap overlapOf(int64_t start, int64_t sourceSteps, int64_t from, int64_t count);

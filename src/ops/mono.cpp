@@ -1,20 +1,21 @@
 #include "ops/mono.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "base/buffers.h"
 #include "base/options.h"
 #include "base/log.h"
-#include "driver/operations.h"
+#include "engine/operation.h"
+#include "engine/result_writer.h"
 #include "ops/overflow.h"
 
 namespace {
 
-// How the mono samples are made from the two channels (an effect's variant).
-enum Measure : int { kLeft, kRight, kSum, kDifference };
+using enum Measure;
 
-const char* measureDescription(int measure) {
+const char* measureDescription(Measure measure) {
     switch (measure) {
         case kLeft:
             return "get LEFT channel";
@@ -78,109 +79,106 @@ bool splitName(const char* name, const char* tag, char* out) {
 
 namespace {
 
-struct MonoState {
-    OverflowCounter counter;
-    // The split's two output names, worked out from the destination as given before the left
-    // file's writer may change its extension.
-    char names[2][kNameBufferSize];
+// The mono result: one sample of the source's width per step, made by `measure`.
+class Mono : public Operation {
+  public:
+    explicit Mono(Measure measure) : measure_(measure) {}
+
+    void plan(Run& run, int, ResultPlan& plan) override { planMono(run, measure_, plan); }
+    void flow(Run& run, int, ResultWriter& out) override { flowMeasure(run, measure_, out); }
+
+  protected:
+    void planMono(Run& run, Measure measure, ResultPlan& plan) {
+        const PcmSource* source = run.first;
+        if (source->format.channels < 2) logFatal("E [MONO] too few channel.");
+        const char* description = measureDescription(measure);
+        if (description == nullptr) logFatal("E [MONO] unknown measure.");
+        logLine(kLevelInfo, "- [MONO] %s.", description);
+
+        FormatInfo format = source->format;
+        const int16_t width = static_cast<int16_t>(format.bitsPerSample / 8);
+        format.channels = 1;
+        format.blockAlign = width;
+        format.byteRate = static_cast<int32_t>(static_cast<int64_t>(width) * format.sampleRate);
+        plan.format = format;
+        plan.steps = source->steps;
+        // The release line counts the mono samples as an area of the run, besides the result.
+        countArea();
+    }
+
+    // Derives every step of the mono result by `measure`, block by block.
+    static void flowMeasure(Run& run, Measure measure, ResultWriter& out) {
+        const PcmSource& source = *run.first;
+        const int64_t stride = source.format.blockAlign;
+        const int width = source.format.bitsPerSample / 8;
+        std::vector<uint8_t> result(static_cast<size_t>(blockSteps(stride) * width));
+        OverflowCounter counter = overflowCounter(run.options.overflowLimit, "MONOC", "MONOC");
+        const int sign = measure == kSum ? 1 : -1;
+        forEachBlock(source, 0, source.steps, [&](const uint8_t* data, int64_t, int64_t steps) {
+            const uint8_t* left = data;
+            const uint8_t* right = data + width;
+            switch (measure) {
+            case kLeft:
+            case kRight:
+                if (width == 2) {
+                    copyChannel<2>(result.data(), measure == kLeft ? left : right, steps, stride);
+                } else {
+                    copyChannel<1>(result.data(), measure == kLeft ? left : right, steps, stride);
+                }
+                break;
+            default:
+                if (width == 2) {
+                    combine16(result.data(), left, steps, stride, sign, counter);
+                } else {
+                    combine8(result.data(), left, steps, stride, sign, counter);
+                }
+                break;
+            }
+            writeSteps(out, result.data(), steps);
+        });
+        reportOverflow(counter);
+    }
+
+  private:
+    Measure measure_;
 };
 
-// The mono result: one sample of the source's width per step.
-Started planMono(Run& run, int measure, ResultPlan& plan) {
-    const PcmSource* source = run.first;
-    if (source->format.channels < 2) logFatal("E [MONO] too few channel.");
-    const char* description = measureDescription(measure);
-    if (description == nullptr) logFatal("E [MONO] unknown measure.");
-    logLine(kLevelInfo, "- [MONO] %s.", description);
+// The stereo split: the left channel, then the right, each under its own name.
+class Split : public Mono {
+  public:
+    Split() : Mono(kLeft) {}
 
-    FormatInfo format = source->format;
-    const int16_t width = static_cast<int16_t>(format.bitsPerSample / 8);
-    format.channels = 1;
-    format.blockAlign = width;
-    format.byteRate = static_cast<int32_t>(static_cast<int64_t>(width) * format.sampleRate);
-    plan.format = format;
-    plan.steps = source->steps;
-    // The release line counts the mono samples as an area of the run, besides the result.
-    countArea();
-    MonoState& state = stateOf<MonoState>(run);
-    state.counter = overflowCounter(run.options.overflowLimit, "MONOC", "MONOC");
-    return Started::kResult;
-}
+    int results() const override { return 2; }
 
-Started startMono(Run& run, int index, ResultPlan& plan) {
-    if (index > 0) return Started::kDone;
-    startState<MonoState>(run);
-    return planMono(run, run.effect->variant, plan);
-}
-
-// Derives every step of the mono result by `measure`, block by block.
-void flowMeasure(Run& run, int measure, ResultWriter& out) {
-    const PcmSource& source = *run.first;
-    const int64_t stride = source.format.blockAlign;
-    const int width = source.format.bitsPerSample / 8;
-    const int64_t perBlock = blockSteps(stride);
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * stride));
-    std::vector<uint8_t> result(static_cast<size_t>(perBlock * width));
-    OverflowCounter& counter = stateOf<MonoState>(run).counter;
-    const int sign = measure == kSum ? 1 : -1;
-    forEachBlock(source, 0, source.steps, block.data(), perBlock, [&](const uint8_t* data, int64_t, int64_t steps) {
-        const uint8_t* left = data;
-        const uint8_t* right = data + width;
-        switch (measure) {
-        case kLeft:
-        case kRight:
-            if (width == 2) {
-                copyChannel<2>(result.data(), measure == kLeft ? left : right, steps, stride);
-            } else {
-                copyChannel<1>(result.data(), measure == kLeft ? left : right, steps, stride);
+    void plan(Run& run, int index, ResultPlan& plan) override {
+        if (index == 0) {
+            // Both names are worked out from the destination as given, before the left file's
+            // writer may give it the naked extension.
+            char left[kNameBufferSize];
+            char right[kNameBufferSize];
+            const char* destination = run.state.destination.c_str();
+            if (!splitName(destination, "_Lch", left) || !splitName(destination, "_Rch", right)) {
+                logFatal("E [QOR] too long filename. [%s]", destination);
             }
-            break;
-        default:
-            if (width == 2) {
-                combine16(result.data(), left, steps, stride, sign, counter);
-            } else {
-                combine8(result.data(), left, steps, stride, sign, counter);
-            }
-            break;
+            names_[0] = left;
+            names_[1] = right;
         }
-        writeSteps(out, result.data(), steps);
-    });
-    reportOverflow(counter);
-}
-
-void flowMono(Run& run, int, ResultWriter& out) { flowMeasure(run, run.effect->variant, out); }
-
-// Points the options' output name at `name` (a string that fits the name buffer).
-void setDestName(Settings& options, const char* name) {
-    memcpy(options.destNameBuffer, name, strlen(name) + 1);
-    options.destName = options.destNameBuffer;
-}
-
-Started startSplit(Run& run, int index, ResultPlan& plan) {
-    if (index > 1) return Started::kDone;
-    MonoState& state = index == 0 ? startState<MonoState>(run) : stateOf<MonoState>(run);
-    if (index == 0 && (!splitName(run.options.destName, "_Lch", state.names[0]) ||
-                       !splitName(run.options.destName, "_Rch", state.names[1]))) {
-        logFatal("E [QOR] too long filename. [%s]", run.options.destName);
+        plan.name = names_[index];
+        planMono(run, index == 0 ? kLeft : kRight, plan);
     }
-    // Each result is written under its own name: the destination is rewritten for each, and
-    // beginResult names the file and its picture after it.
-    setDestName(run.options, state.names[index]);
-    state.counter = overflowCounter(run.options.overflowLimit, "MONOC", "MONOC");
-    return planMono(run, index == 0 ? kLeft : kRight, plan);
-}
 
-void flowSplit(Run& run, int index, ResultWriter& out) {
-    // The right channel's file, when it may not be written, is refused as the left one's is:
-    // before any sample is made. (A naked result's name is only known when it begins.)
-    if (index == 0 && run.options.outputMode == 1) refuseDestination(stateOf<MonoState>(run).names[1], false);
-    flowMeasure(run, index == 0 ? kLeft : kRight, out);
-}
+    void flow(Run& run, int index, ResultWriter& out) override {
+        // The right channel's file, when it may not be written, is refused as the left one's is:
+        // before any sample is made. (A naked result's name is only known when it begins.)
+        if (index == 0 && run.options.outputMode == 1) refuseDestination(names_[1].c_str(), false);
+        flowMeasure(run, index == 0 ? kLeft : kRight, out);
+    }
+
+  private:
+    std::string names_[2];
+};
 
 }  // namespace
 
-const Effect kLeftMonoEffect = {kNeedNothing, kLeft, startMono, flowMono, nullptr};
-const Effect kRightMonoEffect = {kNeedNothing, kRight, startMono, flowMono, nullptr};
-const Effect kSumMonoEffect = {kNeedNothing, kSum, startMono, flowMono, nullptr};
-const Effect kDifferenceMonoEffect = {kNeedNothing, kDifference, startMono, flowMono, nullptr};
-const Effect kSplitEffect = {kNeedNothing, 0, startSplit, flowSplit, nullptr};
+std::unique_ptr<Operation> makeMono(Measure measure) { return std::make_unique<Mono>(measure); }
+std::unique_ptr<Operation> makeSplit() { return std::make_unique<Split>(); }

@@ -84,27 +84,23 @@ template <typename Compute, typename ComputeRun>
 void streamComputed(const PcmSource& source, ResultWriter& out, OverflowCounter& counter, Compute compute,
                     ComputeRun computeRun) {
     const FormatInfo& format = source.format;
-    const int64_t perBlock = blockSteps(format.blockAlign);
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * format.blockAlign));
     const int channels = format.channels;
     const bool flat = format.blockAlign == channels * 2;
-    for (int64_t first = 0; first < source.steps; first += perBlock) {
-        const int64_t steps = std::min(perBlock, source.steps - first);
-        readSteps(source, first, steps, block.data());
+    forEachBlock(source, 0, source.steps, [&](uint8_t* block, int64_t, int64_t steps) {
         if (flat) {
             constexpr int64_t kRun = 4096;
             const int64_t total = steps * channels;
             int16_t values[kRun];
             for (int64_t at = 0; at < total; at += kRun) {
                 const int64_t count = std::min(kRun, total - at);
-                memcpy(values, block.data() + at * 2, static_cast<size_t>(count) * 2);
+                memcpy(values, block + at * 2, static_cast<size_t>(count) * 2);
                 const int32_t overflows = computeRun(values, count);
-                memcpy(block.data() + at * 2, values, static_cast<size_t>(count) * 2);
+                memcpy(block + at * 2, values, static_cast<size_t>(count) * 2);
                 addOverflows(counter, overflows);
             }
         } else {
             for (int64_t k = 0; k < steps; k++) {
-                uint8_t* p = block.data() + k * format.blockAlign;
+                uint8_t* p = block + k * format.blockAlign;
                 for (int c = 0; c < channels; c++, p += 2) {
                     int32_t overflows = 0;
                     writeInt16(p, compute(readInt16(p), overflows));
@@ -112,8 +108,8 @@ void streamComputed(const PcmSource& source, ResultWriter& out, OverflowCounter&
                 }
             }
         }
-        writeSteps(out, block.data(), steps);
-    }
+        writeSteps(out, block, steps);
+    });
 }
 
 template <typename Compute>

@@ -3,7 +3,7 @@
 #include "base/buffers.h"
 #include "base/options.h"
 #include "base/log.h"
-#include "driver/operations.h"
+#include "engine/operation.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ int32_t slideBetween(const Settings& options, const PcmSource* a, const PcmSourc
 
 }  // namespace
 
-CompareResult* compareSources(const Settings& options, PcmSource* first, PcmSource* second) {
+CompareResult* compareSources(const Settings& options, const RunState& state, PcmSource* first, PcmSource* second) {
     auto* result = apmallocZeroed<CompareResult>();
     result->first = first;
     result->second = second;
@@ -61,8 +61,8 @@ CompareResult* compareSources(const Settings& options, PcmSource* first, PcmSour
         return result;
     }
     result->thresholdOk = 1;
-    logLine(kLevelInfo, "C [COMP] Threshold check OK, [%d/0x%X].", options.silenceThreshold,
-            static_cast<unsigned>(options.silenceThreshold));
+    logLine(kLevelInfo, "C [COMP] Threshold check OK, [%d/0x%X].", state.silenceThreshold,
+            static_cast<unsigned>(state.silenceThreshold));
 
     result->slide = slideBetween(options, first, second);
 
@@ -79,11 +79,18 @@ CompareResult* compareSources(const Settings& options, PcmSource* first, PcmSour
 
 namespace {
 
-Started startCompare(Run& run, int, ResultPlan&) {
-    compareSources(run.options, run.first, run.second);
-    return Started::kDone;
-}
+// compare: the comparison of two sources, written nowhere.
+class Compare : public Operation {
+  public:
+    bool open(Run& run) override {
+        compareSources(run.options, run.state, run.first, run.second);
+        return true;
+    }
+    int results() const override { return 0; }
+    void plan(Run&, int, ResultPlan&) override {}
+    void flow(Run&, int, ResultWriter&) override {}
+};
 
 }  // namespace
 
-const Effect kCompareEffect = {kNeedSound, 0, startCompare, nullptr, nullptr};
+std::unique_ptr<Operation> makeCompare() { return std::make_unique<Compare>(); }

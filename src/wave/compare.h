@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+#include "engine/operation.h"
 
 #include "wave/stats.h"
 
@@ -17,8 +20,7 @@ struct Settings;
 
 // Compares the two analysed sources and logs the comparison; /T in the options aligns the ends
 // of their sounds instead of the starts.
-CompareResult* compareSources(const Settings& options, PcmSource* first, PcmSource* second);
+CompareResult* compareSources(const Settings& options, const RunState& state, PcmSource* first, PcmSource* second);
 
-struct Effect;
 // compare: the comparison of two sources, written nowhere.
-extern const Effect kCompareEffect;
+std::unique_ptr<Operation> makeCompare();

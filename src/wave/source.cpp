@@ -154,20 +154,17 @@ platform::FileHandle openSource(const char* name, int64_t& size) {
 // case-sensitive file system the two differ. When only the ".wav" file exists, that is the
 // source, and the name is rewritten in place so that every later line shows the file read. With
 // /W the destination is that same file.
-void settleSourceName(Settings& options, int fileIndex) {
+void settleSourceName(const Settings& options, RunState& state, int fileIndex) {
     if (!options.extensionAppended[fileIndex]) return;
-    char* name = options.fileNames[fileIndex];
+    const std::string name = state.fileNames[fileIndex];
     platform::FileInfo status;
     if (platform::statPath(name, status) != -ENOENT) return;
     std::string lower(name);
     lower.replace(lower.size() - 4, 4, ".wav");
     if (platform::statPath(lower, status) != 0) return;
     // beginResult reads the destination, and the picture's check against the sources the names.
-    if (fileIndex == 0 && options.overwriteMode && options.destName != nullptr &&
-        strcmp(options.destName, name) == 0) {
-        strcpy(options.destName, lower.c_str());
-    }
-    strcpy(name, lower.c_str());
+    if (fileIndex == 0 && options.overwriteMode && state.destination == name) state.destination = lower;
+    state.fileNames[fileIndex] = lower;
 }
 
 }  // namespace
@@ -187,10 +184,10 @@ void closeSources() {
     openSources.clear();
 }
 
-PcmSource* readSource(Settings& options, int fileIndex, int reportMode, unsigned needs) {
+PcmSource* readSource(const Settings& options, RunState& state, int fileIndex, int reportMode, unsigned needs) {
     if (reportMode) logLine(kLevelInfo, "- [INFO] file info ================================");
-    settleSourceName(options, fileIndex);
-    const char* fileName = options.fileNames[fileIndex];
+    settleSourceName(options, state, fileIndex);
+    const char* fileName = state.fileNames[fileIndex].c_str();
     int64_t fileSize = 0;
     const platform::FileHandle fd = openSource(fileName, fileSize);
     const auto file = std::make_unique<FileCursor>(fd, fileSize);
@@ -258,9 +255,9 @@ PcmSource* readSource(Settings& options, int fileIndex, int reportMode, unsigned
                 source->fd = fd;
                 source->dataOffset = bodyAt;
                 if (options.bitmapEnabled && options.operationClass == kClassInfo) {
-                    picture = startPicture(options, fileName, format, steps);
+                    picture = startPicture(options, state, fileName, format, steps, "");
                 }
-                analyseSource(options, source, reportMode, reportMode ? kNeedSound | kNeedExtremes : needs,
+                analyseSource(options, state, source, reportMode, reportMode ? kNeedSound | kNeedExtremes : needs,
                               picture.get());
                 break;  // nothing after the analysed sound is read
             }
@@ -284,7 +281,14 @@ PcmSource* readSource(Settings& options, int fileIndex, int reportMode, unsigned
         if ((size & 1) != 0 && offset < fileSize && file->byteAt(offset) == 0) offset++;
     }
 
-    if (picture) finishPicture(*picture, options);
+    if (picture) finishPicture(*picture);
     if (reportMode) logLine(kLevelInfo, "- [info] file info = EOF ==========================");
     return source;
+}
+
+int reportSource(const Settings& options, RunState& state) {
+    const PcmSource* source = readSource(options, state, 0, 1);
+    if (source != nullptr && options.exitCodeMode == 1) return source->format.channels;
+    if (source != nullptr && options.exitCodeMode == 2) return source->format.bitsPerSample;
+    return state.filesWritten;
 }

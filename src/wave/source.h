@@ -8,11 +8,16 @@
 
 struct Settings;
 
-// Reads the options' fileNames[fileIndex]. reportMode 1 lists the file and its statistics (info, ask),
+// Reads the run's fileNames[fileIndex]. reportMode 1 lists the file and its statistics (info, ask),
 // 0 analyses it quietly for a processing operation, working out what `needs` asks for. Returns
 // the source analysed from the data chunk, or null when the file holds no data chunk with at
 // least one step. The file stays open until closeSources.
-PcmSource* readSource(Settings& options, int fileIndex, int reportMode, unsigned needs = kNeedNothing);
+PcmSource* readSource(const Settings& options, RunState& state, int fileIndex, int reportMode,
+                      unsigned needs = kNeedNothing);
+
+// info and ask: the first source listed and analysed in full. Returns the exit code: the files
+// written (none), or with /RC or /RB the source's channels or bits.
+int reportSource(const Settings& options, RunState& state);
 
 // Ends the run with an error line when a source file changed (its length or its modification
 // time) since the run opened it: the results made from it would no longer match it, and

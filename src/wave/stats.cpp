@@ -162,9 +162,7 @@ void scanWhole(const PcmSource& source, int32_t threshold, bool withMeans, Total
                WavePicture* picture) {
     const FormatInfo& format = source.format;
     const int channels = format.channels;
-    const int64_t perBlock = blockSteps(format.blockAlign);
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * format.blockAlign));
-    forEachBlock(source, 0, source.steps, block.data(), perBlock, [&](const uint8_t* data, int64_t base, int64_t steps) {
+    forEachBlock(source, 0, source.steps, [&](const uint8_t* data, int64_t base, int64_t steps) {
         scanExtremes(data, steps, format, withMeans, totals);
         for (int c = 0; c < channels; c++) {
             if (bounds.first[c] == kNoLoudStep) findFirstLoud(data, steps, base, format, threshold, c, bounds);
@@ -180,28 +178,22 @@ void scanWhole(const PcmSource& source, int32_t threshold, bool withMeans, Total
 void scanSound(const PcmSource& source, int32_t threshold, SoundBounds& bounds) {
     const FormatInfo& format = source.format;
     const int channels = format.channels;
-    const int64_t perBlock = blockSteps(format.blockAlign);
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * format.blockAlign));
-    for (int64_t base = 0; base < source.steps; base += perBlock) {
-        const int64_t steps = std::min(perBlock, source.steps - base);
-        readSteps(source, base, steps, block.data());
+    forEachBlock(source, 0, source.steps, [&](const uint8_t* data, int64_t base, int64_t steps) {
         bool all = true;
         for (int c = 0; c < channels; c++) {
-            if (bounds.first[c] == kNoLoudStep) findFirstLoud(block.data(), steps, base, format, threshold, c, bounds);
+            if (bounds.first[c] == kNoLoudStep) findFirstLoud(data, steps, base, format, threshold, c, bounds);
             all = all && bounds.first[c] != kNoLoudStep;
         }
-        if (all) break;
-    }
+        return !all;
+    });
     bool pending[2] = {bounds.first[0] != kNoLoudStep, channels > 1 && bounds.first[1] != kNoLoudStep};
-    for (int64_t end = source.steps; end > 0 && (pending[0] || pending[1]); end -= perBlock) {
-        const int64_t base = std::max<int64_t>(0, end - perBlock);
-        readSteps(source, base, end - base, block.data());
+    if (!pending[0] && !pending[1]) return;
+    forEachBlockBackward(source, 0, source.steps, [&](const uint8_t* data, int64_t base, int64_t steps) {
         for (int c = 0; c < channels; c++) {
-            if (pending[c] && findLastLoud(block.data(), end - base, base, format, threshold, c, bounds)) {
-                pending[c] = false;
-            }
+            if (pending[c] && findLastLoud(data, steps, base, format, threshold, c, bounds)) pending[c] = false;
         }
-    }
+        return pending[0] || pending[1];
+    });
 }
 
 void dumpAll(const PcmSource& source) {
@@ -210,13 +202,13 @@ void dumpAll(const PcmSource& source) {
     const int64_t total = source.steps * static_cast<int64_t>(format.blockAlign);
     // An even number of steps per block keeps every block starting on a sample.
     const int64_t perBlock = (blockSteps(format.blockAlign) + 1) & ~int64_t{1};
-    std::vector<uint8_t> block(static_cast<size_t>(perBlock * format.blockAlign));
     HexDumpCursor cursor = hexDumpBegin(bytes, format.channels, "ALL", total);
-    for (int64_t base = 0; base < source.steps; base += perBlock) {
-        const int64_t steps = std::min(perBlock, source.steps - base);
-        readSteps(source, base, steps, block.data());
-        hexDumpRows(cursor, block.data(), steps * format.blockAlign, source.dataOffset + base * format.blockAlign);
-    }
+    forEachBlock(
+        source, 0, source.steps,
+        [&](const uint8_t* data, int64_t base, int64_t steps) {
+            hexDumpRows(cursor, data, steps * format.blockAlign, source.dataOffset + base * format.blockAlign);
+        },
+        perBlock);
     hexDumpEnd(cursor);
 }
 
@@ -245,7 +237,7 @@ void dumpBorder(const Settings& options, const PcmSource& source, int32_t border
 
 }  // namespace
 
-void analyseSource(Settings& options, PcmSource* source, int reportMode, unsigned needs,
+void analyseSource(const Settings& options, RunState& state, PcmSource* source, int reportMode, unsigned needs,
                    WavePicture* picture) {
     const FormatInfo& format = source->format;
     if (format.channels > 2 || format.chunkSize == 0 || (format.bitsPerSample != 8 && format.bitsPerSample != 16)) {
@@ -254,12 +246,16 @@ void analyseSource(Settings& options, PcmSource* source, int reportMode, unsigne
     const int32_t steps = source->steps;
     const int channels = format.channels;
     const int bytesPerSample = format.bitsPerSample / 8;
-    // The default stays for the run: a second source is judged by it, compare and vcompress read it.
-    if (options.silenceThreshold < 0) options.silenceThreshold = bytesPerSample == 1 ? 16 : 1024;
+    // The first source settles the threshold for the run: /t, or its default. A second source is
+    // judged by it; compare and vcompress read it.
+    if (!state.thresholdSettled) {
+        state.silenceThreshold = options.silenceThreshold >= 0 ? options.silenceThreshold : bytesPerSample == 1 ? 16 : 1024;
+        state.thresholdSettled = true;
+    }
     // The threshold is held in 16 bits: a larger /t keeps only its low 16 bits.
-    const int32_t threshold = static_cast<int16_t>(static_cast<uint16_t>(options.silenceThreshold & 0xFFFF));
+    const int32_t threshold = static_cast<int16_t>(static_cast<uint16_t>(state.silenceThreshold & 0xFFFF));
     // The silence that writeSilence, mix, lrcombine and convert put in results from now on.
-    if (format.bitsPerSample == 8) options.silenceFill = 128;
+    if (format.bitsPerSample == 8) state.silenceFill = 128;
 
     // The border dump needs the start of the sound.
     if (options.extraInfo) needs |= kNeedSound;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/format.h"
+#include "engine/run_state.h"
 #include "engine/source_blocks.h"
 
 // What a run reads from the analysis. The silence figures and the extremes cost a pass over the
@@ -20,7 +21,7 @@ struct Settings;
 
 // Analyses the source's `steps` (at least 1) steps, already placed by the caller (fd, offset,
 // format, steps), as the run's options ask. reportMode 1 prints the statistics. `picture`, when
-// given, is fed every step in the same pass. Writes into the options the run's default silence
-// threshold and the 8-bit silence fill.
-void analyseSource(Settings& options, PcmSource* source, int reportMode, unsigned needs,
+// given, is fed every step in the same pass. Settles the run's silence threshold and, for an
+// 8-bit source, its silence fill.
+void analyseSource(const Settings& options, RunState& state, PcmSource* source, int reportMode, unsigned needs,
                    WavePicture* picture);
