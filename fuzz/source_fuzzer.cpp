@@ -63,7 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         // A quiet read works out the sound's bounds or the extremes, as operations ask.
         const unsigned needs = (choice >> 2) & 3;
-        const PcmSource* source = readSource(settings, 0, report ? 1 : 0, needs);
+        RunState state;
+        state.fileNames.emplace_back(settings.fileNames[0]);
+        const PcmSource* source = readSource(settings, state, 0, report ? 1 : 0, needs);
         if (source != nullptr) checkSource(source, size);
     } catch (const QorExit&) {
         // A refused file ends the run with its error line: the normal way out.
