@@ -354,6 +354,104 @@ add - sb8convert /N /8 big16s.wav out.wav
 add - boost /W /B-3 big16s.wav
 add - lrsprit /N bigpad6.wav out.wav
 
+# Every operation on sources of three blocks and part of a fourth: 16-bit mono, stereo and padded
+# stereo, 8-bit stereo and mono (which the 16-bit operations refuse); two sources in pairs of them.
+for f in l16m l16s p6s l8s; do add - info $f.wav; add - ask /V $f.wav; done
+for f in l16m l16s p6s l8s big8m; do
+  for op in $single; do add - $op ${base[$op]:-} $f.wav out.wav; done
+done
+for p in l16s:big16sb big16sb:l16s p6s:l16s l16s:p6s; do
+  add - compare ${p%:*}.wav ${p#*:}.wav
+  for op in mix subtract combine; do add - $op ${p%:*}.wav ${p#*:}.wav out.wav; done
+done
+add - lrcombine l16m.wav big16m.wav out.wav
+add - lrcombine big8m.wav big8m.wav out.wav
+add - compare /T l8s.wav l8s.wav
+add - combine /L-1 l8s.wav l8s.wav out.wav
+# Each file's peak is its only extreme, on the last step of a block or of the file: max scales by
+# another factor when the walk over the extremes misses it.
+for f in l16m p8s bigpad6; do add - max $f.wav out.wav; done
+add - max /F p8s.wav out.wav
+
+# Dumps of more than 64 KiB of data (e1mp's across a block), and border windows of up to
+# 14 x 256 steps, which start 2 x /m steps before the sound or at its start.
+for f in w16s22 mid8m midpad6 e1mp; do add - info /V $f.wav; done
+for m in "" 0 1 -1 255 256 257 2147483647 -2147483648; do
+  add - ask /V /m$m w16s22.wav
+  add - ask /V /m$m l16s.wav
+done
+add - back /V /m256 p6s.wav out.wav
+add - compare /V /m300 l16s.wav big16sb.wav
+add - info /V /m300 midpad6.wav
+add - boost /V /m256 /F l16s.wav out.wav
+
+# Warnings, under /S (which hides them, on either side of the option that causes them) and /D
+# (which sends every line to the error stream).
+warners=("boost /m2 /F loud16s.wav out.wav" "boost /m257 /F m16.wav out.wav" "boost /B48.2 m16.wav out.wav"
+  "boost /B-60 m16.wav out.wav" "lofi /b0 /f44101 s16.wav out.wav" "convert /f3674 s16.wav out.wav"
+  "info /Q m16.wav" "mix /F loud16s.wav loud16s.wav out.wav" "lrmono /F loud16s.wav out.wav"
+  "add /v20000 /F m16.wav out.wav" "ask /D /m300 m16.wav")
+for c in "${warners[@]}"; do
+  for o in "" /S /D "/D /S" "/S /D"; do
+    add - ${c%% *} $o ${c#* }
+    [[ -z $o ]] || add - $c $o
+  done
+done
+for o in "" /S /D; do add dir=out.BMP boost /G $o /m2 m16.wav out.wav; done  # the picture cannot be written
+
+# Each numeric option at and just past its limits, with the operations that read it.
+for m in "" 0 1 -1 255 256 257 65535 65536 65537 2147483647 99999999999 -32768 -65536 -2147483647 \
+  -2147483648 -99999999999; do
+  add - boost /m$m /F m16.wav out.wav
+done
+for M in 0 -0 1 -1 0.99999 1.00001 65536 1e300 1e309 -1e309 1e-320 .5 5. 1e +3 x; do
+  add - boost /M$M /F m16.wav out.wav
+  add - vcompress /M$M /t1000 s16.wav out.wav
+done
+for B in 0 48.1 48.10001 -48.1 -48.10001 1e309; do add - boost /B$B /F m16.wav out.wav; done
+for v in 0 1 -1 32767 32768 -32768 -32769 65535 65536 65537 -65536 -65537 2147483647 -2147483648; do
+  add - add /v$v /F m16.wav out.wav
+done
+for t in 0 1 -1 1023 1024 1025 32767 32768 65535 65536 66560 2147483647 -2147483648; do
+  add - info /t$t m16.wav
+  add - compare /t$t s16.wav s16b.wav
+  add - mix /t$t s16.wav s16b.wav out.wav
+  add - vcompress /t$t /M0.5 s16.wav out.wav
+done
+for t in 15 16 17 127 128 255 256 272; do add - info /t$t m8.wav; done
+for f in l16s:4 l8s:2; do  # file:bytes per step
+  n=${steps[${f%:*}]} b=$((2 ** 20 / ${f#*:}))  # b: steps per block
+  f=${f%:*}
+  for L in 0 1 -1 $((n - 1)) $n $((n + 1)) -$((n - 1)) -$n -$((n + 1)) $((b - 1)) $b $((b + 1)) -$b; do
+    for op in inssilent cut head; do add - $op /L$L $f.wav out.wav; done
+  done
+done
+for L in 65535 65536 65537 131073 -65536 -65537; do add - inssilent /L$L m16.wav out.wav; done
+for L in 1 -1 65536 65537 2147483647; do add - combine /L$L s16.wav s16b.wav out.wav; done
+for O in 0 1 -1 2999 3000 -3499 -3500 -3501 2147483647 -2147483647; do
+  add - mix /O$O s16.wav s16b.wav out.wav
+  add - lrcombine /O$O m16.wav m16b.wav out.wav
+done
+for o in 0 1 -1 2999 -3500 2147483647 -2147483648; do add - subtract /o$o s16.wav s16b.wav out.wav; done
+for O in 262144 -262145 825000 825001; do add - mix /O$O l16s.wav big16sb.wav out.wav; done
+for b in 0 1 16 17; do
+  for f in s16 l16s; do add - lofi /b$b $f.wav out.wav; done
+  add - convert /b$b s16.wav out.wav
+done
+for f in 3674 3675 44100 44101; do
+  for src in s16 w16s22; do add - lofi /f$f $src.wav out.wav; add - convert /f$f $src.wav out.wav; done
+done
+# lofi and convert at and above the source's rate on more than 64 KiB of stereo data.
+for o in /f22050 /f22051 "/b1 /f30000"; do add - lofi $o w16s22.wav out.wav; add - convert $o w16s22.wav out.wav; done
+for f in l16s p6s; do add - lofi /f44100 $f.wav out.wav; add - convert /f44100 $f.wav out.wav; done
+for G in 0 1 -1 2147483647 99999999999 -2147483647 -2147483648; do
+  for o in /G$G /g$G; do
+    add - info $o m16.wav
+    add - boost /m2 $o s16.wav out.wav
+    add - lrsprit $o s16.wav out.wav
+  done
+done
+
 # ---------------------------------------------------------------------------------------------
 # Running and comparing
 
@@ -440,6 +538,7 @@ report() {
 
 total=${#commands[@]}
 note "running $total cases with both binaries"
+cases_started=$SECONDS
 mkdir "$root/a" "$root/b"
 differ=0 done_cases=()
 for ((i = 0; i < total; i++)); do
@@ -461,6 +560,6 @@ for ((i = 0; i < total; i++)); do
     done_cases=()
   fi
 done
-note "$total cases run in $((SECONDS - started)) s (builds and inputs included)"
+note "$total cases run in $((SECONDS - cases_started)) s, $((SECONDS - started)) s with the builds and inputs"
 echo "$total cases, $differ differ"
 ((differ == 0))

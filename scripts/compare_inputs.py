@@ -128,9 +128,20 @@ def noise_pcm(n, channels, bits, levels, heads, tails, seed, align=None, segment
     return bytes(data)
 
 
-def big(channels, bits, n, levels, heads, tails, seed, align=None, rate=44100):
-    data = noise_pcm(n, channels, bits, levels, heads, tails, seed, align)
-    return riff(fmt(channels, rate, bits, align), chunk(b"data", data))
+def big(channels, bits, n, levels, heads, tails, seed, align=None, rate=44100, peaks=()):
+    """A large file of noise_pcm samples; `peaks` lists (step, channel, value) samples written
+    over the noise, for extremes that lie in exactly one place."""
+    data = bytearray(noise_pcm(n, channels, bits, levels, heads, tails, seed, align))
+    width = bits // 8
+    if align is None:
+        align = channels * width
+    for step, c, value in peaks:
+        at = step * align + c * width
+        if bits == 8:
+            data[at] = (value + 128) & 0xFF
+        else:
+            struct.pack_into("<h", data, at, value)
+    return riff(fmt(channels, rate, bits, align), chunk(b"data", bytes(data)))
 
 
 def spikes(n, count, seed):
@@ -263,6 +274,26 @@ def main():
     put("e1m.wav", big(2, 16, 262144, [40, 20], [100, 101], [102, 103], 36), 262144)
     put("e1mp.wav", big(2, 16, 262145, [40, 20], [200, 201], [100, 100], 37), 262145)
     put("e1mm.wav", big(2, 16, 262143, [40, 20], [300, 100], [100, 300], 38), 262143)
+    # Sources of three blocks and part of a fourth (about 3.3 MB) for every operation: quiet
+    # enough that a gain of 2 clips only the one peak each 16-bit file holds. The peaks sit on the
+    # last step of a block or of the file, the steps a block walk that stops one short misses;
+    # each is the file's only extreme, so `max` scales by a different factor when it is missed.
+    block = lambda align: (1 << 20) // align  # steps per 1 MiB block
+    put("l16s.wav", big(2, 16, 825001, [40, 20, 60, 10], [3000, 20001], [4000, 1], 40,
+                        peaks=[(2 * block(4) - 1, 1, 31500)]), 825001)
+    put("l16m.wav", big(1, 16, 1650001, [50, 15, 60], [44100], [0], 41,
+                        peaks=[(1650000, 0, -31700)]), 1650001)
+    put("l8s.wav", big(2, 8, 1650001, [60, 20, 127, 40], [501, 70000], [3, 800], 42, rate=22050), 1650001)
+    # Padded steps: the extremes go through a walk of their own.
+    put("p6s.wav", big(2, 16, 550003, [40, 25, 55], [5000, 5001], [7000, 7001], 43, align=6,
+                       peaks=[(2 * block(6) - 1, 1, 31900)]), 550003)
+    put("p8s.wav", big(2, 16, 412501, [30, 55], [100, 900], [10, 20], 44, align=8,
+                       peaks=[(412500, 0, -32000), (block(8) - 1, 1, 31000)]), 412501)
+    # Past 64 KiB of data but within one block: whole-data dumps, and lofi and convert at and
+    # above the source's rate.
+    put("w16s22.wav", big(2, 16, 50001, [40, 90], [700, 300], [200, 1200], 45, rate=22050), 50001)
+    put("mid8m.wav", big(1, 8, 70001, [60, 127], [33], [44], 46, rate=22050), 70001)
+    put("midpad6.wav", big(2, 16, 12001, [40, 80], [10, 20], [30, 40], 47, align=6), 12001)
 
     for name, data in files.items():
         with open(os.path.join(out, name), "wb") as f:
