@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "driver/command_line.h"
@@ -204,19 +205,36 @@ TEST(Log, RoutingByLevelAndThresholds) {
 }
 
 TEST(Log, ErrorLevelsEndTheRun) {
-    for (auto [level, code] : {std::pair{0, -1}, {-1, -2}}) {
+    struct Case {
+        std::function<void()> end;
+        int code;
+        std::string err;
+    } cases[] = {
+        {[] { logLine(0, "E [X] stop."); }, -1, "E [X] stop.\n"},
+        {[] { logLine(-1, "E [X] stop."); }, -2, "E [X] stop.\n"},
+        // Lines from the table: filled in order, internal ones end with -2, a second line follows
+        // on the same stream, and arguments that do not fit the line are refused.
+        {[] { fail(Fatal::kTooFewNames, 1, 2); }, -1, "E [INIT] too few filename(2), [1/2].\n"},
+        {[] { fail(Fatal::kNoComparison, "MIX"); }, -2, "E [MIX] ERROR in compare or statistics.\n"},
+        {[] { fail(Fatal::kCannotOutputKept, "OUTPUT2", "a.PHL", "a.PHL.kept"); }, -1,
+         "E [OUTPUT2] cannot output [a.PHL]\n  [OUTPUT] complete result kept as [a.PHL.kept]\n"},
+        {[] { fail(Fatal::kFactMismatch, "7", 6); }, -2,
+         "E [QOR] fatal line " + std::to_string(static_cast<int>(Fatal::kFactMismatch)) +
+             " given arguments [sd], its text takes [dd].\n"},
+    };
+    for (const Case& c : cases) {
         resetSettings();
         settings.stderrThreshold = 0;
         settings.stdoutThreshold = 0;
         StreamCapture capture;
         int caught = 0;
         try {
-            logLine(level, "E [X] stop.");
+            c.end();
         } catch (const QorExit& exit) {
             caught = exit.code;
         }
-        EXPECT_EQ(caught, code);
-        EXPECT_EQ(capture.err(), "E [X] stop.\n");
+        EXPECT_EQ(caught, c.code);
+        EXPECT_EQ(capture.err(), c.err);
     }
 }
 

@@ -18,12 +18,12 @@ int blockCount = 0;
 void registerBuffer(void* buffer) {
     if (registryTable == nullptr && registeredCount == 0) {
         registryTable = static_cast<void**>(malloc(sizeof(void*) * (kSlotsPerBlock + 1)));
-        if (registryTable == nullptr) logFatal("E [APMALLOC] cannot allocate memory.");
+        if (registryTable == nullptr) fail(Fatal::kOutOfMemory);
         blockCount = 1;
     } else if (registeredCount > 0 && registeredCount % kSlotsPerBlock == 0) {
         int slots = (blockCount + 1) * kSlotsPerBlock + 1;
         void** grown = static_cast<void**>(malloc(sizeof(void*) * slots));
-        if (grown == nullptr) logFatal("E [APMALLOC] cannot allocate memory.");
+        if (grown == nullptr) fail(Fatal::kOutOfMemory);
         memcpy(grown, registryTable, sizeof(void*) * (blockCount * kSlotsPerBlock + 1));
         free(registryTable);
         registryTable = grown;
@@ -54,7 +54,7 @@ void* apmalloc(size_t size) {
         return nullptr;
     }
     void* buffer = malloc(size == 0 ? 1 : size);
-    if (buffer == nullptr) logFatal("E [APMALLOC] cannot allocate memory.");
+    if (buffer == nullptr) fail(Fatal::kOutOfMemory);
     registerBuffer(buffer);
     return buffer;
 }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "base/errors.h"
+
 // Levels: -1 internal error (exit -2), 0 error (exit -1), 1 warning, 2 finish line, 3 the rest.
 enum LogLevel : int {
     kLevelInternal = -1,
@@ -30,6 +32,8 @@ bool logLevelShown(int level);
 
 // Formats one line into MessageBuffer and emits it.
 void logLine(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The three below write a fatal line as given. The program's fatal lines are kept in the table
+// in base/errors.cpp and written by fail(id, ...) through these; elsewhere a run is ended by id.
 // Logs at level 0: the run ends.
 [[noreturn]] void logFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Logs `line` at level 0 followed by `detail` on the same stream: the run ends.

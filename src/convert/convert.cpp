@@ -25,18 +25,18 @@ class Convert : public Operation {
     void plan(Run& run, int, ResultPlan& plan) override {
     const PcmSource* source = run.first;
     const int32_t target = run.options.outputRate;
-    if (target <= 0) logFatal("E [CONVERT] frequency not set, use /f.");
+    if (target <= 0) fail(Fatal::kConvertRateUnset);
 
     // One output step spans `ratio` source steps; windows read the untouched source.
     const double ratio = static_cast<double>(source->format.sampleRate) / static_cast<double>(target);
     const double windowCount = static_cast<double>(source->steps) / ratio;
     // Checked in double first: a rate of zero or below gives no usable count at all.
     if (!(windowCount >= 0.0 && windowCount < static_cast<double>(INT32_MAX))) {
-        logFatal("E [CONVERT] too long, total length.");
+        fail(Fatal::kTooLongTotal, "CONVERT");
     }
     const int64_t windows = static_cast<int64_t>(windowCount) + 1;
     const int64_t blockAlign = source->format.blockAlign;
-    if (!resultFits(windows, blockAlign)) logFatal("E [CONVERT] too long, total length.");
+    if (!resultFits(windows, blockAlign)) fail(Fatal::kTooLongTotal, "CONVERT");
 
     ratio_ = ratio;
     // The release line counts the converted samples as an area of the run, besides the result.

@@ -174,7 +174,7 @@ void slideOn(SlidingSteps& window, int64_t keepFrom, int64_t last) {
     }
     const int64_t next = window.base + window.count;
     const int64_t more = std::min(window.capacity - window.count, window.source->steps - next);
-    if (last >= next + more) logInternal("E [QOR] window beyond its buffer.");
+    if (last >= next + more) fail(Fatal::kWindowBeyondBuffer);
     readSteps(*window.source, next, more, window.bytes.data() + window.count * blockAlign);
     window.count += more;
 }

@@ -22,7 +22,7 @@ class Vcompress : public Operation {
   public:
     void plan(Run& run, int, ResultPlan& plan) override {
         const PcmSource* source = run.first;
-        if (source->format.bitsPerSample == 8) logFatal("E [VCOMPRESS] not ready bitrate(8).");
+        if (source->format.bitsPerSample == 8) fail(Fatal::kVcompress8Bit);
         logLine(kLevelInfo, "- [VCOMPRESS] threshold level %d , rate %5.2f.", run.state.silenceThreshold,
                 run.options.realFactor);
         plan.format = source->format;

@@ -45,8 +45,8 @@ void applyDecibels(const char* value) {
 }
 
 void addFileName(const char* name) {
-    if (settings.fileCount >= kMaxFileNames) logFatal("E [QOR] too many files.");
-    if (strlen(name) >= static_cast<size_t>(kNameBufferSize)) logFatal("E [QOR] too long filename. [%s]", name);
+    if (settings.fileCount >= kMaxFileNames) fail(Fatal::kTooManyFiles);
+    if (strlen(name) >= static_cast<size_t>(kNameBufferSize)) fail(Fatal::kNameTooLong, name);
     strcpy(settings.fileNames[settings.fileCount], name);
     settings.fileCount++;
 }
@@ -259,7 +259,7 @@ void settleFileNames() {
         size_t from = length > 4 ? length - 4 : 0;
         if (memchr(name + from, '.', length - from) != nullptr) continue;
         if (length + 4 >= static_cast<size_t>(kNameBufferSize)) {
-            logFatal("E [QOR] too long filename. [%s]", name);
+            fail(Fatal::kNameTooLong, name);
         }
         strcat(name, ".WAV");
         settings.extensionAppended[i] = true;
@@ -276,7 +276,7 @@ void settleFileNames() {
 
     settings.destName = nullptr;
     if (takesDestination) {
-        if (settings.fileCount == 0) logFatal("E [INIT] too few filename(1).");
+        if (settings.fileCount == 0) fail(Fatal::kNoDestination);
         if (settings.overwriteMode) {
             strcpy(settings.destNameBuffer, settings.fileNames[0]);
         } else {
@@ -288,7 +288,7 @@ void settleFileNames() {
         settings.destName = settings.destNameBuffer;
     }
     if (settings.fileCount < needed) {
-        logFatal("E [INIT] too few filename(2), [%d/%d].", settings.fileCount, needed);
+        fail(Fatal::kTooFewNames, settings.fileCount, needed);
     }
 }
 

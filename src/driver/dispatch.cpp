@@ -22,18 +22,18 @@ void checkRequirements(const Settings& options, const PcmSource* first, const Pc
     if (second != nullptr && (mask & kRequireAgreement) != 0) {
         const FormatInfo& g = second->format;
         if (f.channels != g.channels || f.sampleRate != g.sampleRate || f.bitsPerSample != g.bitsPerSample) {
-            logFatal("E [CHECK] not agreement source-file format.");
+            fail(Fatal::kFormatsDisagree);
         }
     }
     if ((mask & kRequireMono) != 0) {
-        if (f.channels != 1) logFatal("E [CHECK] source file must be 1ch.");
+        if (f.channels != 1) fail(Fatal::kNeedMono);
     } else if ((mask & kRequireStereo) != 0) {
-        if (f.channels != 2) logFatal("E [CHECK] source file must be 2ch.");
+        if (f.channels != 2) fail(Fatal::kNeedStereo);
     }
     if ((mask & kRequire16Bit) != 0) {
-        if (f.bitsPerSample != 16) logFatal("E [CHECK] source file must be 16bit.");
+        if (f.bitsPerSample != 16) fail(Fatal::kNeed16Bit);
     } else if ((mask & kRequire8Bit) != 0) {
-        if (f.bitsPerSample != 8) logFatal("E [CHECK] source file must be 8bit.");
+        if (f.bitsPerSample != 8) fail(Fatal::kNeed8Bit);
     }
 }
 
@@ -68,12 +68,12 @@ void runProcessing(const OperationRow& row, const Settings& options, RunState& s
     PcmSource* second = nullptr;
     if (row.operationClass == kClassTwoSources) second = readSource(options, state, 1, 0, row.needs);
     if (first == nullptr || (row.operationClass == kClassTwoSources && second == nullptr)) {
-        logFatal("E [QOR] unknown operation (COMMON).");
+        fail(Fatal::kOperationNotRun);
     }
     checkRequirements(options, first, second);
     const std::unique_ptr<Operation> operation = row.make();
     Run run{options, state, first, second};
-    if (!runResults(*operation, run)) logFatal("E [QOR] unknown operation (COMMON).");
+    if (!runResults(*operation, run)) fail(Fatal::kOperationNotRun);
 }
 
 // Ends a run that did not complete: nothing more is logged, no result is put in place, and what
@@ -121,7 +121,7 @@ int runQor(int argc, const char* const* argv) {
         // An allocation the run could not get ends it with the allocator's line, like any
         // other error: its files are removed on the way out.
         try {
-            logFatal("E [APMALLOC] cannot allocate memory.");
+            fail(Fatal::kOutOfMemory);
         } catch (const QorExit& exit) {
             return abandonRun(exit.code);
         }

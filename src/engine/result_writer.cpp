@@ -28,10 +28,9 @@ void reportWritten(RunState& state, const char* name, int64_t length) {
 // Ends the run with the writer's line for a result that cannot be written; a result kept after
 // a failed write-through is named on the line after it.
 [[noreturn]] void cannotOutput(int mode, const std::string& name, const std::string& kept = "") {
-    const std::string line = (mode == kOutputRiff ? "E [OUTPUT] cannot output [" : "E [OUTPUT2] cannot output [") +
-                             name + "]";
-    if (!kept.empty()) logFatalWithDetail(line, "  [OUTPUT] complete result kept as [" + kept + "]");
-    logFatal("%s", line.c_str());
+    const char* tag = mode == kOutputRiff ? "OUTPUT" : "OUTPUT2";
+    if (!kept.empty()) fail(Fatal::kCannotOutputKept, tag, name.c_str(), kept.c_str());
+    fail(Fatal::kCannotOutput, tag, name.c_str());
 }
 [[noreturn]] void cannotOutput(const ResultWriter& result) { cannotOutput(result.mode, result.name); }
 
@@ -146,7 +145,7 @@ void beginResult(ResultWriter& result, const Settings& options, RunState& state,
 void writeSteps(ResultWriter& result, const uint8_t* samples, int64_t steps) {
     if (steps <= 0) return;
     result.written += steps;
-    if (result.written > result.steps) logInternal("E [OUTPUT] result longer than planned.");
+    if (result.written > result.steps) fail(Fatal::kResultLongerThanPlanned);
     if (result.picture) result.picture->feed(samples, steps);
     if (result.mode == kOutputRiff || result.mode == kOutputNaked) emit(result, samples, steps * result.format.blockAlign);
 }
@@ -157,7 +156,7 @@ void copySteps(ResultWriter& result, const PcmSource& source, int64_t first, int
     const bool untouched = !result.picture && !result.switchSign && blockAlign == result.format.blockAlign &&
                            (result.mode == kOutputRiff || result.mode == kOutputNaked);
     if (untouched) {
-        if (first < 0 || first + steps > source.steps) logInternal("E [QOR] read outside the data.");
+        if (first < 0 || first + steps > source.steps) fail(Fatal::kReadOutsideData);
         // The kernel's copy goes behind what is already queued; the writing thread is done with
         // the file before it is read or copied into here.
         flushStaging(result);
@@ -179,7 +178,7 @@ void copySteps(ResultWriter& result, const PcmSource& source, int64_t first, int
             first++;
             steps--;
         }
-        if (result.written > result.steps) logInternal("E [OUTPUT] result longer than planned.");
+        if (result.written > result.steps) fail(Fatal::kResultLongerThanPlanned);
     }
     // Whatever the kernel did not copy is read and written block by block.
     forEachBlock(source, first, steps, [&](const uint8_t* data, int64_t, int64_t count) { writeSteps(result, data, count); });
@@ -203,7 +202,7 @@ void drawResultPicture(ResultWriter& result) {
 }
 
 int writeResult(ResultWriter& result) {
-    if (result.written != result.steps) logInternal("E [OUTPUT] result shorter than planned.");
+    if (result.written != result.steps) fail(Fatal::kResultShorterThanPlanned);
     const int64_t dataSize = result.steps * result.format.blockAlign;
     flushStaging(result);
     if (result.pending.valid()) result.pending.get();

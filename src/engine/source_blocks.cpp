@@ -11,12 +11,12 @@ int64_t blockSteps(int64_t blockAlign) {
 
 void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* out) {
     const int64_t blockAlign = source.format.blockAlign;
-    if (first < 0 || count < 0 || first + count > source.steps) logInternal("E [QOR] read outside the data.");
+    if (first < 0 || count < 0 || first + count > source.steps) fail(Fatal::kReadOutsideData);
     int64_t at = source.dataOffset + first * blockAlign;
     int64_t left = count * blockAlign;
     while (left > 0) {
         const int64_t n = platform::readAt(source.fd, out, left, at);
-        if (n <= 0) logFatal("E [QOR] File read error.");
+        if (n <= 0) fail(Fatal::kFileReadError);
         out += n;
         at += n;
         left -= n;

@@ -18,7 +18,7 @@ class Concatenation : public Operation {
         // Source 2's steps are copied into room counted in source 1's step size; files whose
         // declared step sizes differ cannot be joined without reshaping one of them.
         if (first->format.blockAlign != second->format.blockAlign) {
-            logFatal("E [CHECK] not agreement source-file format.");
+            fail(Fatal::kFormatsDisagree);
         }
         const int64_t blockAlign = first->format.blockAlign;
         const double rate = first->format.sampleRate;
@@ -28,7 +28,7 @@ class Concatenation : public Operation {
                     static_cast<double>(gap_) / rate);
         }
         const int64_t total = static_cast<int64_t>(first->steps) + second->steps + gap_;
-        if (!resultFits(total, blockAlign)) logFatal("E [COMBINE] too long, total length.");
+        if (!resultFits(total, blockAlign)) fail(Fatal::kTooLongTotal, "COMBINE");
         logLine(kLevelInfo, "- [COMBINE] total %d steps, %.3f seconds.", static_cast<int32_t>(total),
                 static_cast<double>(total) / rate);
         // The release line counts the joined samples as an area of the run, besides the result.

@@ -23,7 +23,7 @@ void reportGain(const Settings& options, GainRule rule) {
     } else if (rule == kBoost && options.integerFactor < 0) {
         // Without /m, /M or /B the factor is still the unset marker: dividing by its magnitude
         // would silence the whole result, so the run is refused instead.
-        if (options.integerFactor == kUnset) logFatal("E [B/A] ERROR in BOOST, Multiple-Level is not set.");
+        if (options.integerFactor == kUnset) fail(Fatal::kBoostFactorUnset);
         logLine(kLevelInfo, "- [B/A] BOOST 1/%d times.", -options.integerFactor);
     } else if (rule == kMaximize) {
         logLine(kLevelInfo, "- [B/A] MAXIMIZE.");
@@ -121,8 +121,8 @@ class Gain : public Operation {
         const PcmSource* source = run.first;
         reportGain(run.options, rule_);
         const int bits = source->format.bitsPerSample;
-        if (bits == 8) logFatal("E [B/A] ERROR in BOOST/ADD, not ready bit-rate(8).");
-        if (bits != 16) logFatal("E [B/A] ERROR in BOOST/ADD, unknown bit-rate.");
+        if (bits == 8) fail(Fatal::kBoost8Bit);
+        if (bits != 16) fail(Fatal::kBoostUnknownBits);
         if (rule_ == kMaximize) maximiseFactor_ = maximiseFactor(source);
         plan.format = source->format;
         plan.steps = source->steps;
@@ -160,7 +160,7 @@ class Gain : public Operation {
             counter = &realCounter;
             streamScaled(source, out, realCounter, maximiseFactor_);
         } else {
-            logInternal("E [B/A16] LOGIC ERROR 1.");
+            fail(Fatal::kUnknownGainRule);
         }
         reportOverflow(*counter);
     }

@@ -70,26 +70,26 @@ class Length : public Operation {
         const int64_t steps = source->steps;
         switch (rule_) {
         case LengthRule::kHead:
-            if (length == 0) logFatal("E [HEAD] length must over 1 or under -1.");
-            if (magnitude > steps) logFatal("E [HEAD] too long, pickup length.");
+            if (length == 0) fail(Fatal::kHeadLengthZero);
+            if (magnitude > steps) fail(Fatal::kHeadTooLong);
             logLine(kLevelInfo, "- [HEAD] pickup %d steps, %.3f seconds.", static_cast<int32_t>(magnitude),
                     seconds(magnitude, source));
             keep(length > 0 ? 0 : steps - magnitude, magnitude, 0, false);
             break;
         case LengthRule::kCut:
             // At least one step must remain.
-            if (magnitude >= steps) logFatal("E [CUT] too long, cutting length.");
+            if (magnitude >= steps) fail(Fatal::kCutTooLong);
             logLine(kLevelInfo, "- [CUT] cut %d steps, %.3f seconds.", static_cast<int32_t>(magnitude),
                     seconds(magnitude, source));
             // A positive length removes the head, a negative one the tail.
             keep(length > 0 ? length : 0, steps - magnitude, 0, false);
             break;
         case LengthRule::kInsertSilence:
-            if (length == kUnset) logFatal("E [INSERTSILENT] length is not set, use /L.");
+            if (length == kUnset) fail(Fatal::kInsertLengthUnset);
             // A positive length must leave the source longer than the silence; a negative one of
             // any size is accepted as long as the result can be held.
             if (length >= steps || !resultFits(magnitude + steps, blockAlignOf(source))) {
-                logFatal("E [INSERTSILENT] too long, cutting length.");
+                fail(Fatal::kInsertTooLong);
             }
             logLine(kLevelInfo, "- [INSERTSILENT] insert silent %d steps, %.3f seconds.",
                     static_cast<int32_t>(magnitude), seconds(magnitude, source));

@@ -31,7 +31,7 @@ class StereoCombine : public Operation {
   public:
     bool open(Run& run) override {
         const CompareResult* comparison = compareSources(run.options, run.state, run.first, run.second);
-        if (comparison == nullptr) logInternal("E [LRCOMBINE] ERROR in compare or statistics.");
+        if (comparison == nullptr) fail(Fatal::kNoComparison, "LRCOMBINE");
         if (comparison->formatMatch == 0 || comparison->thresholdOk == 0) return false;
         logLine(kLevelInfo, "- [LRCOMBINE] Start MIX. ===========================================");
         format_ = run.first->format;

@@ -31,7 +31,7 @@ Placement placeSecondSource(const Settings& options, const CompareResult& compar
     const int64_t mixStart = std::min<int64_t>(offset, 0);
     const int64_t mixEnd = std::max(n1, offset + n2);
     const int64_t total = mixEnd - mixStart;
-    if (!resultFits(total, resultBlockAlign)) logFatal("E [%s] too long, total length.", tag);
+    if (!resultFits(total, resultBlockAlign)) fail(Fatal::kTooLongTotal, tag);
 
     // Shifting by the mix start puts the earlier of the two sources at step 0; after the check
     // every position lies in 0..total and fits in 32 bits.
@@ -92,7 +92,7 @@ class Mix : public Operation {
 
     bool open(Run& run) override {
         const CompareResult* comparison = compareSources(run.options, run.state, run.first, run.second);
-        if (comparison == nullptr) logInternal("E [MIX] ERROR in compare or statistics.");
+        if (comparison == nullptr) fail(Fatal::kNoComparison, "MIX");
         if (comparison->formatMatch == 0 || comparison->thresholdOk == 0) return false;
         logLine(kLevelInfo, "- [MIX] Start MIX. ===========================================");
         if (sign_ < 0) logLine(kLevelInfo, "- [MIX] run SUBTRACT mode.");
@@ -103,9 +103,9 @@ class Mix : public Operation {
         case 16:
             break;
         case 8:
-            logFatal("E [MIX] ERROR in MIX, not ready bit-rate(8).");
+            fail(Fatal::kMix8Bit);
         default:
-            logFatal("E [MIX] ERROR in MIX, unknown bit-rate.");
+            fail(Fatal::kMixUnknownBits);
         }
         return true;
     }

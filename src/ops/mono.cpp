@@ -90,9 +90,9 @@ class Mono : public Operation {
   protected:
     void planMono(Run& run, Measure measure, ResultPlan& plan) {
         const PcmSource* source = run.first;
-        if (source->format.channels < 2) logFatal("E [MONO] too few channel.");
+        if (source->format.channels < 2) fail(Fatal::kTooFewChannels);
         const char* description = measureDescription(measure);
-        if (description == nullptr) logFatal("E [MONO] unknown measure.");
+        if (description == nullptr) fail(Fatal::kUnknownMeasure);
         logLine(kLevelInfo, "- [MONO] %s.", description);
 
         FormatInfo format = source->format;
@@ -158,7 +158,7 @@ class Split : public Mono {
             char right[kNameBufferSize];
             const char* destination = run.state.destination.c_str();
             if (!splitName(destination, "_Lch", left) || !splitName(destination, "_Rch", right)) {
-                logFatal("E [QOR] too long filename. [%s]", destination);
+                fail(Fatal::kNameTooLong, destination);
             }
             names_[0] = left;
             names_[1] = right;

@@ -6,7 +6,7 @@
 void countOverflow(OverflowCounter& counter) {
     counter.count++;
     if (counter.count > counter.limit) {
-        logFatal("E [%s] too many OverFlow (%d times), Aborted.", counter.errorTag, counter.count);
+        fail(Fatal::kTooManyOverflows, counter.errorTag, counter.count);
     }
 }
 

@@ -29,7 +29,7 @@ std::vector<OpenSource> openSources;
 void readExactly(platform::FileHandle fd, int64_t at, uint8_t* out, int64_t count) {
     while (count > 0) {
         const int64_t n = platform::readAt(fd, out, count, at);
-        if (n <= 0) logFatal("E [QOR] File read error.");
+        if (n <= 0) fail(Fatal::kFileReadError);
         out += n;
         at += n;
         count -= n;
@@ -96,7 +96,7 @@ const char* chunkName(int kind) {
 }
 
 int printFormat(const FormatInfo& format) {
-    if (format.formatTag != 1) logFatal("E [FORMAT] unknown format [%d].", format.formatTag);
+    if (format.formatTag != 1) fail(Fatal::kUnknownFormat, format.formatTag);
     logLine(kLevelInfo, "  [FORMAT] FormatID  : %d", format.formatTag);
     logLine(kLevelInfo, "  [FORMAT] ch        : %d ", format.channels);
     logLine(kLevelInfo, "  [FORMAT] hz        : %d Hz", format.sampleRate);
@@ -128,7 +128,7 @@ void checkDataFormat(const FormatInfo& format, bool haveFormat) {
     const int bytesPerSample = format.bitsPerSample / 8;
     if (!haveFormat || format.blockAlign < 1 || format.channels < 1 || format.sampleRate < 1 ||
         format.blockAlign < format.channels * bytesPerSample) {
-        logFatal("E [FORMAT] unknown datatype.");
+        fail(Fatal::kUnknownDatatype);
     }
 }
 
@@ -137,15 +137,15 @@ void checkDataFormat(const FormatInfo& format, bool haveFormat) {
 platform::FileHandle openSource(const char* name, int64_t& size) {
     int error = 0;
     const platform::FileHandle fd = platform::openForReading(name, error);
-    if (error != 0) logFatal("E [QOR] Error input file not found. [%s]", name);
+    if (error != 0) fail(Fatal::kInputNotFound, name);
     platform::FileInfo status;
     if (platform::statFile(fd, status) != 0) {
         platform::closeFile(fd);
-        logFatal("E [QOR] cannot get file status.");
+        fail(Fatal::kNoFileStatus);
     }
     openSources.push_back(OpenSource{fd, name, status.size, status.modified});
     size = status.size;
-    if (size > INT32_MAX) logFatal("E [QOR] too large input file. [%s]", name);
+    if (size > INT32_MAX) fail(Fatal::kInputTooLarge, name);
     countArea();
     return fd;
 }
@@ -174,7 +174,7 @@ void checkSourcesUnchanged() {
         platform::FileInfo status;
         if (platform::statFile(source.fd, status) != 0 || status.size != source.size ||
             status.modified != source.modified) {
-            logFatal("E [QOR] source file changed while read. [%s]", source.name.c_str());
+            fail(Fatal::kSourceChanged, source.name.c_str());
         }
     }
 }
@@ -194,13 +194,13 @@ PcmSource* readSource(const Settings& options, RunState& state, int fileIndex, i
 
     logLine(kLevelInfo, "  [info] FileName : %s", fileName);
     if (reportMode) logLine(kLevelInfo, "  [info] FileSize : %d", static_cast<int32_t>(fileSize));
-    if (!file->textAt(0, "RIFF")) logFatal("E [info] file is not RIFF.");
+    if (!file->textAt(0, "RIFF")) fail(Fatal::kNotRiff);
     if (reportMode) {
         logLine(kLevelInfo, "  [info] FileType : %c%c%c%c", file->byteAt(0), file->byteAt(1), file->byteAt(2),
                 file->byteAt(3));
         logLine(kLevelInfo, "  [info] RIFFSize : %d", file->int32At(4));
     }
-    if (!file->textAt(8, "WAVE")) logFatal("E [info] file is not WAVE.");
+    if (!file->textAt(8, "WAVE")) fail(Fatal::kNotWave);
     if (reportMode) {
         logLine(kLevelInfo, "  [info] RIFFType : %c%c%c%c", file->byteAt(8), file->byteAt(9), file->byteAt(10),
                 file->byteAt(11));
@@ -245,7 +245,7 @@ PcmSource* readSource(const Settings& options, RunState& state, int fileIndex, i
             // A truncated file keeps its declared length for the comparison with "fact".
             const int32_t declaredSteps = size >= 0 ? static_cast<int32_t>(size / format.blockAlign) : steps;
             if (factSteps > 0 && factSteps != declaredSteps) {
-                logFatal("E [FORMAT] unmatch length, fact/data [%d/%d].", factSteps, declaredSteps);
+                fail(Fatal::kFactMismatch, factSteps, declaredSteps);
             }
             if (steps >= 1) {
                 source = apmallocZeroed<PcmSource>();

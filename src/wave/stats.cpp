@@ -241,7 +241,7 @@ void analyseSource(const Settings& options, RunState& state, PcmSource* source, 
                    WavePicture* picture) {
     const FormatInfo& format = source->format;
     if (format.channels > 2 || format.chunkSize == 0 || (format.bitsPerSample != 8 && format.bitsPerSample != 16)) {
-        logFatal("E [FORMAT] unknown datatype.");
+        fail(Fatal::kUnknownDatatype);
     }
     const int32_t steps = source->steps;
     const int channels = format.channels;
