@@ -295,6 +295,8 @@ void settleFileNames() {
 int parseCommandLine(int argc, const char* const* argv) {
     resetSettings();
     if (argc < 2) return -1;
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) printHelp();
+    if (strcmp(argv[1], "--version") == 0) printVersion();
     selectOperation(argv[1]);
     for (int i = 2; i < argc; i++) {
         const char* argument = argv[i];

@@ -1,10 +1,12 @@
 #include "driver/log.h"
 
 #include <iconv.h>
-#include <langinfo.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/command_line.h"
@@ -190,13 +192,41 @@ void logInternal(const char* format, ...) {
     throw QorExit{-2};  // not reached
 }
 
+namespace {
+
+// Whether the locale names Shift_JIS as its character set (ja_JP.SJIS, ja_JP.Shift_JIS,
+// ja_JP.cp932, ...). Only the name counts: such a locale is seldom installed, and without it the
+// C library would report its own ASCII character set.
+bool localeAsksForShiftJis() {
+    const char* locale = nullptr;
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = getenv(variable);
+        if (value != nullptr && *value != '\0') {
+            locale = value;
+            break;
+        }
+    }
+    if (locale == nullptr) return false;
+    // The character set stands after the dot and before any "@modifier".
+    std::string name(locale);
+    const size_t dot = name.find('.');
+    if (dot != std::string::npos) name.erase(0, dot + 1);
+    name.erase(std::min(name.find('@'), name.size()));
+    std::string key;
+    for (char c : name) {
+        if (c != '-' && c != '_') key += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    }
+    for (const char* known : {"sjis", "shiftjis", "cp932", "ms932", "windows31j", "mskanji", "pck"}) {
+        if (key == known) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::string usageText() {
     std::string text(kUsageUtf8);
-    const char* codeset = nl_langinfo(CODESET);
-    if (codeset != nullptr && (strcmp(codeset, "UTF-8") == 0 || strcmp(codeset, "utf8") == 0)) {
-        return text;
-    }
-    return toShiftJis(text);
+    return localeAsksForShiftJis() ? toShiftJis(text) : text;
 }
 
 void printUsage(int code) {
@@ -205,6 +235,26 @@ void printUsage(int code) {
     fwrite(text.data(), 1, text.size(), stderr);
     fflush(stderr);
     throw QorExit{code};
+}
+
+void printHelp() {
+    flushStreams();
+    const std::string text = usageText();
+    fwrite(text.data(), 1, text.size(), stdout);
+    fflush(stdout);
+    throw QorExit{0};
+}
+
+void printVersion() {
+    flushStreams();
+    // The version line is the first line of the usage text that is not blank.
+    const std::string text(kUsageUtf8);
+    const size_t start = text.find_first_not_of('\n');
+    const std::string line = text.substr(start, text.find('\n', start) - start);
+    fwrite(line.data(), 1, line.size(), stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+    throw QorExit{0};
 }
 
 void initialiseStreams() {

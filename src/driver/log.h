@@ -39,7 +39,11 @@ void logLine(int level, const char* format, ...) __attribute__((format(printf, 2
 
 // Writes the usage text to the error stream and ends the run with `code`.
 [[noreturn]] void printUsage(int code);
-// The usage text as printUsage writes it for the current locale.
+// Writes the usage text (printHelp) or its version line (printVersion) to standard output, as
+// asked for by --help or --version, and ends the run with 0.
+[[noreturn]] void printHelp();
+[[noreturn]] void printVersion();
+// The usage text as printUsage writes it: UTF-8, or Shift_JIS when the locale names it.
 std::string usageText();
 
 // Gives the two streams large buffers; logMessage flushes after every line.
