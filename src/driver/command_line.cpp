@@ -7,7 +7,11 @@
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <sys/stat.h>
 
+#include <cerrno>
+
+#include "driver/files.h"
 #include "driver/log.h"
 #include "driver/operations.h"
 
@@ -51,12 +55,34 @@ void addFileName(const char* name) {
     settings.fileCount++;
 }
 
-// An absolute path ("/home/me/take.wav") is a file name even though it begins with "/".
+// An absolute path ("/home/me/take.wav") is a file name even though it begins with "/", and a
+// lone "-" names standard input or standard output.
 bool isOption(const char* argument) {
+    if (strcmp(argument, "-") == 0) return false;
     if (argument[0] == '-') return true;
     if (argument[0] != '/') return false;
     return strchr(argument + 1, '/') == nullptr;
 }
+
+// A destination that got ".WAV" is written under the name as written when only that exists and
+// is neither a regular file nor a folder (a named pipe, /dev/null, a terminal, /dev/fd/N), or
+// when it names standard output: such a name has no extension to give it.
+void settleDestinationName() {
+    char* name = settings.destNameBuffer;
+    struct stat status;
+    if (stat(name, &status) == 0 || errno != ENOENT) return;
+    const std::string written(name, strlen(name) - 4);
+    const bool stream = stat(written.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+    if (stream || namesStandardOutput(written.c_str())) name[written.size()] = '\0';
+}
+
+// Lines logged while the command line is read are held until it is read whole.
+struct HeldWhileParsing {
+    HeldWhileParsing() { holdLogLines(); }
+    ~HeldWhileParsing() { releaseLogLines(); }
+    HeldWhileParsing(const HeldWhileParsing&) = delete;
+    HeldWhileParsing& operator=(const HeldWhileParsing&) = delete;
+};
 
 }  // namespace
 
@@ -257,7 +283,7 @@ void settleFileNames() {
         char* name = settings.fileNames[i];
         size_t length = strlen(name);
         size_t from = length > 4 ? length - 4 : 0;
-        if (memchr(name + from, '.', length - from) != nullptr) continue;
+        if (memchr(name + from, '.', length - from) != nullptr || strcmp(name, "-") == 0) continue;
         if (length + 4 >= static_cast<size_t>(kNameBufferSize)) {
             logFatal("E [QOR] too long filename. [%s]", name);
         }
@@ -283,9 +309,13 @@ void settleFileNames() {
             settings.fileCount--;
             strcpy(settings.destNameBuffer, settings.fileNames[settings.fileCount]);
             settings.fileNames[settings.fileCount][0] = '\0';
+            if (settings.extensionAppended[settings.fileCount]) settleDestinationName();
             settings.extensionAppended[settings.fileCount] = false;
         }
         settings.destName = settings.destNameBuffer;
+        // A result on standard output leaves it to the result alone: every line goes to the
+        // error stream, from the first on.
+        takeStandardOutput(namesStandardOutput(settings.destName));
     }
     if (settings.fileCount < needed) {
         logFatal("E [INIT] too few filename(2), [%d/%d].", settings.fileCount, needed);
@@ -297,6 +327,7 @@ int parseCommandLine(int argc, const char* const* argv) {
     if (argc < 2) return -1;
     if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) printHelp();
     if (strcmp(argv[1], "--version") == 0) printVersion();
+    const HeldWhileParsing held;
     selectOperation(argv[1]);
     for (int i = 2; i < argc; i++) {
         const char* argument = argv[i];

@@ -269,7 +269,37 @@ void prepareForWriting() {
     }
 }
 
+bool namesStandardOutput(const char* name) {
+    for (const char* alias : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        if (strcmp(name, alias) == 0) return true;
+    }
+    struct stat named;
+    struct stat output;
+    return stat(name, &named) == 0 && (S_ISFIFO(named.st_mode) || S_ISSOCK(named.st_mode)) &&
+           fstat(1, &output) == 0 && named.st_dev == output.st_dev && named.st_ino == output.st_ino;
+}
+
+int openUnnamedTemporary() {
+    const std::string folder = spoolFolder();
+#ifdef O_TMPFILE
+    const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+#endif
+    // No signal can come between making the name and removing it.
+    const CleanupSignalsHeld held;
+    std::string name = folder + ".qor-" + std::to_string(getpid()) + "-XXXXXX";
+    const int fd2 = mkostemp(name.data(), O_CLOEXEC);
+    if (fd2 >= 0) unlink(name.c_str());
+    return fd2;
+}
+
 int checkDestination(const char* name) {
+    if (namesStandardOutput(name)) {
+        // Standard output must be open for writing.
+        const int flags = fcntl(1, F_GETFL);
+        if (flags < 0) return negativeErrno();
+        return (flags & O_ACCMODE) == O_RDONLY ? -EBADF : 0;
+    }
     struct stat status;
     if (stat(name, &status) == 0) {
         if (S_ISDIR(status.st_mode)) return -EISDIR;
@@ -302,7 +332,9 @@ int openOutput(OutputFile& file, const char* name) {
     }
     struct stat status;
     file.exists = stat(name, &status) == 0;
-    if (file.exists && S_ISFIFO(status.st_mode)) {
+    const bool standardOutput = namesStandardOutput(name);
+    if (standardOutput) file.streamFd = 1;
+    if (standardOutput || (file.exists && S_ISFIFO(status.st_mode))) {
         // A pipe hands on at once whatever reaches it, so the result goes in only when complete:
         // a run that ends with an error sends nothing, as to a file it replaces nothing. Without
         // a temporary file the run fails before it sends anything.
@@ -399,13 +431,14 @@ int placeOutput(OutputFile& file) {
         case OutputFile::Way::kSpool: {
             // Nothing in a pipe can be left half rewritten, so the stopping signals are not held
             // while a slow reader takes the result.
-            const int target = open(file.target.c_str(), O_WRONLY | O_CLOEXEC);
+            // Standard output is written where it stands, whatever file or pipe it is.
+            const int target = file.streamFd >= 0 ? file.streamFd : open(file.target.c_str(), O_WRONLY | O_CLOEXEC);
             if (target < 0) {
                 fail(file, negativeErrno());
                 break;
             }
             fail(file, copyFile(file.fd, target, file.length, true));
-            if (close(target) != 0) fail(file, negativeErrno());
+            if (target != file.streamFd && close(target) != 0) fail(file, negativeErrno());
             break;
         }
         case OutputFile::Way::kWriteThrough: {

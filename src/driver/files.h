@@ -17,14 +17,14 @@
 // the destination has other hard links, the complete result is instead copied into the existing
 // file (written through): the space is reserved first, the file is never truncated before the
 // copy, and if the copy still fails the complete result is kept under a name of its own. A
-// named pipe gets the result from an unnamed file in the temporary folder once it is complete;
-// other devices are written directly. The first failure is kept and later writes are skipped,
+// named pipe, and standard output, get the result from an unnamed file in the temporary folder
+// once it is complete; other devices are written directly. The first failure is kept and later writes are skipped,
 // so that the caller reports it where it reports the outcome.
 struct OutputFile {
     enum class Way {
         kRename,        // the temporary file is renamed over the destination (or to a new name)
         kWriteThrough,  // the temporary file is copied into the existing destination
-        kSpool,         // the temporary file is copied into a pipe
+        kSpool,         // the temporary file is copied into a pipe or standard output
         kDirect,        // the destination itself (a device) is written
     };
 
@@ -44,6 +44,7 @@ struct OutputFile {
     int stagedSlot = -1;
     int targetFd = -1;              // the destination of a write-through, open and its space reserved
     std::string kept;               // where a failed write-through left the complete result
+    int streamFd = -1;              // the descriptor a spooled result goes to (standard output), or -1
 
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
@@ -68,6 +69,17 @@ struct CleanupSignalsHeld {
 // closed pipe or a file-size limit fails a write (and the run ends through its error path)
 // instead of killing the process with its temporary files.
 void prepareForWriting();
+
+// Whether `name` means standard output as a destination: "-", /dev/stdout, /dev/fd/1 or
+// /proc/self/fd/1 (whatever standard output is, a regular file included), or another name of the
+// pipe or socket that standard output is. Such a result is written to descriptor 1, never by
+// opening or replacing the file the name leads to.
+bool namesStandardOutput(const char* name);
+
+// Opens an unnamed temporary file for reading and writing in the temporary folder ($TMPDIR, or
+// /tmp), readable by this user only; where the file system has no unnamed files, a private name
+// is made and removed at once. Returns the descriptor, or -1 with errno set.
+int openUnnamedTemporary();
 
 // Whether `name` may be written: 0, or the failure a write would meet (a negative errno value:
 // an existing file or a folder this process may not write, a folder in the way, a missing

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "driver/command_line.h"
 
@@ -133,23 +134,64 @@ bool logLevelShown(int level) { return level <= settings.stderrThreshold || leve
 
 namespace {
 
+// Lines logged while the command line is read wait here, each with the stream it was meant for
+// when it was logged, until the whole command line tells whether standard output carries a result.
+struct HeldLine {
+    bool toStandardOutput;
+    std::string text;
+};
+std::vector<HeldLine> heldLines;
+bool holdingLines = false;
+// Standard output carries a result: the lines meant for it go to the error stream instead.
+bool standardOutputTaken = false;
+
+void writeLogLine(bool toStandardOutput, const std::string& text) {
+    FILE* stream = toStandardOutput && !standardOutputTaken ? stdout : stderr;
+    // Keep the two streams in program order when both go to one place.
+    fflush(stream == stdout ? stderr : stdout);
+    writeLine(stream, text);
+}
+
+void writeHeldLines() {
+    std::vector<HeldLine> lines = std::move(heldLines);
+    heldLines.clear();
+    for (const HeldLine& line : lines) writeLogLine(line.toStandardOutput, line.text);
+}
+
 // Writes MessageBuffer where a line of `level` goes, and empties it.
 void emitMessage(int level) {
-    FILE* stream = nullptr;
+    int stream = 0;  // 2 the error stream, 1 standard output, 0 neither
     if (level <= settings.stderrThreshold) {
-        stream = stderr;
+        stream = 2;
     } else if (level <= settings.stdoutThreshold) {
-        stream = stdout;
+        stream = 1;
     }
-    if (stream != nullptr && !MessageBuffer.empty()) {
-        // Keep the two streams in program order when both go to one place.
-        fflush(stream == stdout ? stderr : stdout);
-        writeLine(stream, MessageBuffer);
+    if (stream != 0 && !MessageBuffer.empty()) {
+        if (holdingLines && level > kLevelError) {
+            heldLines.push_back(HeldLine{stream == 1, MessageBuffer});
+        } else {
+            // A line that ends the run goes after the lines held before it.
+            writeHeldLines();
+            writeLogLine(stream == 1, MessageBuffer);
+        }
     }
     MessageBuffer.clear();
 }
 
 }  // namespace
+
+void holdLogLines() {
+    heldLines.clear();
+    holdingLines = true;
+    standardOutputTaken = false;
+}
+
+void takeStandardOutput(bool taken) { standardOutputTaken = taken; }
+
+void releaseLogLines() {
+    holdingLines = false;
+    writeHeldLines();
+}
 
 int logMessage(int level) {
     emitMessage(level);
@@ -230,6 +272,7 @@ std::string usageText() {
 }
 
 void printUsage(int code) {
+    releaseLogLines();
     fflush(stdout);
     std::string text = usageText();
     fwrite(text.data(), 1, text.size(), stderr);

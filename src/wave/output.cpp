@@ -127,7 +127,15 @@ void beginResult(ResultWriter& result, Settings& options, const FormatInfo& form
     result.steps = steps;
     result.written = 0;
     result.mode = options.outputMode;
-    if (options.bitmapEnabled) result.picture = startPicture(options, options.destName, format, steps);
+    if (options.bitmapEnabled) {
+        const char* pictured = options.destName;
+        // A result on standard output has no name to give its picture: the source gives it.
+        if (namesStandardOutput(options.destName)) {
+            pictured = options.fileNames[0];
+            logLine(kLevelInfo, "  [BITMAP] result on standard output, picture named after the source.");
+        }
+        result.picture = startPicture(options, pictured, format, steps);
+    }
     if (result.mode == kOutputNaked) {
         nakedName(result);
     } else {
