@@ -13,6 +13,7 @@
 #include "bitmap/waveform.h"
 #include "driver/buffers.h"
 #include "driver/command_line.h"
+#include "driver/files.h"
 #include "driver/log.h"
 
 namespace {
@@ -28,6 +29,8 @@ struct OpenSource {
     struct timespec modified;
 };
 std::vector<OpenSource> openSources;
+// Standard input has been taken as a source: a stream can be read only once.
+bool standardInputRead = false;
 
 // Reads all of [at, at + count) or fails with the read error line.
 void readExactly(int fd, int64_t at, uint8_t* out, int64_t count) {
@@ -137,15 +140,79 @@ void checkDataFormat(const FormatInfo& format, bool haveFormat) {
     }
 }
 
+// Whether an opened source is standard input: named so, or the same pipe, socket or terminal.
+bool isStandardInput(const char* name, const struct stat& opened) {
+    for (const char* alias : {"-", "/dev/stdin", "/dev/fd/0", "/proc/self/fd/0"}) {
+        if (strcmp(name, alias) == 0) return true;
+    }
+    struct stat input;
+    return !S_ISREG(opened.st_mode) && fstat(0, &input) == 0 && input.st_dev == opened.st_dev &&
+           input.st_ino == opened.st_ino;
+}
+
+// Closes a descriptor when the run ends on the way.
+struct ClosedOnExit {
+    int fd;
+    ~ClosedOnExit() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// A stream cannot seek, and a source is read at the places its chunks lie, from either end:
+// what the stream carries is copied as it arrives into an unnamed temporary file, which is then
+// read as any file. A block at a time is held, whatever the length. Returns the temporary file.
+int spoolSource(int stream, const char* name) {
+    const ClosedOnExit input{stream};
+    ClosedOnExit spool{openUnnamedTemporary()};
+    if (spool.fd < 0) logFatal("E [QOR] cannot spool input stream. [%s]", name);
+    std::vector<uint8_t> block(size_t{1} << 20);
+    int64_t total = 0;
+    for (;;) {
+        const ssize_t n = read(stream, block.data(), block.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) logFatal("E [QOR] File read error.");
+        if (n == 0) break;
+        total += n;
+        // Past the largest source there is no need to keep the rest.
+        if (total > INT32_MAX) logFatal("E [QOR] too large input file. [%s]", name);
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = write(spool.fd, block.data() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) logFatal("E [QOR] cannot spool input stream. [%s]", name);
+            done += w;
+        }
+    }
+    const int fd = spool.fd;
+    spool.fd = -1;
+    return fd;
+}
+
 // Opens a source for reading and returns its descriptor and size; the file is counted as the
-// run's area for it, as if it were held whole.
+// run's area for it, as if it were held whole. "-" is standard input; a stream (a pipe, a
+// socket, a terminal) is spooled first, and so is standard input when it is a file read partway.
 int openSource(const char* name, int64_t& size) {
-    const int fd = open(name, O_RDONLY | O_CLOEXEC);
+    const bool dash = strcmp(name, "-") == 0;
+    int fd = dash ? fcntl(0, F_DUPFD_CLOEXEC, 0) : open(name, O_RDONLY | O_CLOEXEC);
     if (fd < 0) logFatal("E [QOR] Error input file not found. [%s]", name);
     struct stat status;
     if (fstat(fd, &status) != 0) {
         close(fd);
         logFatal("E [QOR] cannot get file status.");
+    }
+    if (isStandardInput(name, status)) {
+        if (standardInputRead) {
+            close(fd);
+            logFatal("E [QOR] standard input can be read as one source only. [%s]", name);
+        }
+        standardInputRead = true;
+    }
+    const bool stream = S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) || S_ISCHR(status.st_mode);
+    if (stream || (dash && S_ISREG(status.st_mode) && lseek(fd, 0, SEEK_CUR) != 0)) {
+        fd = spoolSource(fd, name);
+        if (fstat(fd, &status) != 0) {
+            close(fd);
+            logFatal("E [QOR] cannot get file status.");
+        }
     }
     openSources.push_back(OpenSource{fd, name, status.st_size, status.st_mtim});
     size = status.st_size;
@@ -156,22 +223,26 @@ int openSource(const char* name, int64_t& size) {
 
 // A name that got ".WAV" from the parser may be meant for a file ending in ".wav": on a
 // case-sensitive file system the two differ. When only the ".wav" file exists, that is the
-// source, and the name is rewritten in place so that every later line shows the file read. With
-// /W the destination is that same file.
+// source; when neither exists, the name as written is, if it exists and is no folder (a file
+// without an extension, a named pipe, /dev/stdin, /dev/fd/N). The name is rewritten in place so
+// that every later line shows the file read. With /W the destination is that same file.
 void settleSourceName(Settings& options, int fileIndex) {
     if (!options.extensionAppended[fileIndex]) return;
     char* name = options.fileNames[fileIndex];
     struct stat status;
     if (stat(name, &status) == 0 || errno != ENOENT) return;
-    std::string lower(name);
-    lower.replace(lower.size() - 4, 4, ".wav");
-    if (stat(lower.c_str(), &status) != 0) return;
+    std::string settled(name);
+    settled.replace(settled.size() - 4, 4, ".wav");
+    if (stat(settled.c_str(), &status) != 0) {
+        settled.resize(settled.size() - 4);
+        if (stat(settled.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) return;
+    }
     // beginResult reads the destination, and the picture's check against the sources the names.
     if (fileIndex == 0 && options.overwriteMode && options.destName != nullptr &&
         strcmp(options.destName, name) == 0) {
-        strcpy(options.destName, lower.c_str());
+        strcpy(options.destName, settled.c_str());
     }
-    strcpy(name, lower.c_str());
+    strcpy(name, settled.c_str());
 }
 
 }  // namespace
@@ -189,6 +260,7 @@ void checkSourcesUnchanged() {
 void closeSources() {
     for (const OpenSource& source : openSources) close(source.fd);
     openSources.clear();
+    standardInputRead = false;
 }
 
 PcmSource* readSource(Settings& options, int fileIndex, int reportMode, unsigned needs) {
