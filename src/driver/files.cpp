@@ -269,6 +269,25 @@ void prepareForWriting() {
     }
 }
 
+namespace {
+bool closedAtStart[3];
+}  // namespace
+
+void holdStandardDescriptors() {
+    for (int fd = 0; fd < 3; fd++) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        closedAtStart[fd] = true;
+        // The lowest free number is this one.
+        const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
+    }
+}
+
+bool standardDescriptorClosed(int fd) { return fd >= 0 && fd < 3 && closedAtStart[fd]; }
+
 bool namesStandardOutput(const char* name) {
     for (const char* alias : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
         if (strcmp(name, alias) == 0) return true;
@@ -296,6 +315,7 @@ int openUnnamedTemporary() {
 int checkDestination(const char* name) {
     if (namesStandardOutput(name)) {
         // Standard output must be open for writing.
+        if (standardDescriptorClosed(1)) return -EBADF;
         const int flags = fcntl(1, F_GETFL);
         if (flags < 0) return negativeErrno();
         return (flags & O_ACCMODE) == O_RDONLY ? -EBADF : 0;

@@ -70,6 +70,12 @@ struct CleanupSignalsHeld {
 // instead of killing the process with its temporary files.
 void prepareForWriting();
 
+// Keeps each standard descriptor (input, output, error) that the process was started without
+// open on /dev/null, so that no file the run opens takes its number and is taken for it;
+// standardDescriptorClosed then still tells that it was closed. Called before anything is opened.
+void holdStandardDescriptors();
+bool standardDescriptorClosed(int fd);
+
 // Whether `name` means standard output as a destination: "-", /dev/stdout, /dev/fd/1 or
 // /proc/self/fd/1 (whatever standard output is, a regular file included), or another name of the
 // pipe or socket that standard output is. Such a result is written to descriptor 1, never by
