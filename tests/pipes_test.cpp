@@ -162,6 +162,8 @@ TEST(Pipes, WhatAStreamCannotDoIsSaid) {
          {"E [OUTPUT] cannot output [-]"}, {}},
         {"standard output closed", "qor boost /m2 a.wav - >&-", 255, {"E [OUTPUT] cannot output [-]"}, {}},
         {"standard input closed", "qor info - <&-", 255, {"E [QOR] Error input file not found. [-]"}, {}},
+        // Beside enough names, a lone "-" stays the unknown switch it was before.
+        {"a lone - that is not needed", "cat b.wav | qor info - a.wav", 0, {"W[QOR] Arg. unknown. [/]"}, {}},
         {"a picture named after the source", "qor boost /G /m2 a.wav - > got.wav", 1,
          {"  [BITMAP] result on standard output, picture named after the source.",
           "  [BITMAP] Output BMP  :           a.BMP", "- [QOR] finish QOR."},

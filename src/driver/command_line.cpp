@@ -55,10 +55,10 @@ void addFileName(const char* name) {
     settings.fileCount++;
 }
 
-// An absolute path ("/home/me/take.wav") is a file name even though it begins with "/", and a
-// lone "-" names standard input or standard output.
-bool isOption(const char* argument) {
-    if (strcmp(argument, "-") == 0) return false;
+// An absolute path ("/home/me/take.wav") is a file name even though it begins with "/", and so
+// is a lone "-" (standard input or standard output) where the command line needs it.
+bool isOption(const char* argument, bool dashIsName) {
+    if (dashIsName && strcmp(argument, "-") == 0) return false;
     if (argument[0] == '-') return true;
     if (argument[0] != '/') return false;
     return strchr(argument + 1, '/') == nullptr;
@@ -74,6 +74,35 @@ void settleDestinationName() {
     const std::string written(name, strlen(name) - 4);
     const bool stream = stat(written.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
     if (stream || namesStandardOutput(written.c_str())) name[written.size()] = '\0';
+}
+
+// The file names the operation needs: its sources, and its destination unless /W names it.
+int namesNeeded(bool overwrite) {
+    switch (settings.operationClass) {
+    case kClassOneSource:
+        return overwrite ? 1 : 2;
+    case kClassTwoSources:
+        return settings.operationCode == 1 || overwrite ? 2 : 3;
+    default:
+        return 1;
+    }
+}
+
+// A lone "-" has always been read as an unknown switch, which a run warns about and passes over.
+// It names standard input or output only where the other names are too few for the operation:
+// every command line that ran before runs as it did.
+bool dashesAreNames(int argc, const char* const* argv) {
+    int names = 0;
+    bool overwrite = false;
+    for (int i = 2; i < argc; i++) {
+        if (strcmp(argv[i], "-") == 0) continue;
+        if (!isOption(argv[i], false)) {
+            names++;
+        } else if (argv[i][1] == 'W') {
+            overwrite = true;
+        }
+    }
+    return names < namesNeeded(overwrite);
 }
 
 // Lines logged while the command line is read are held until it is read whole.
@@ -329,9 +358,10 @@ int parseCommandLine(int argc, const char* const* argv) {
     if (strcmp(argv[1], "--version") == 0) printVersion();
     const HeldWhileParsing held;
     selectOperation(argv[1]);
+    const bool dashIsName = dashesAreNames(argc, argv);
     for (int i = 2; i < argc; i++) {
         const char* argument = argv[i];
-        if (isOption(argument)) {
+        if (isOption(argument, dashIsName)) {
             applyOption(argument + 1);
         } else {
             addFileName(argument);
