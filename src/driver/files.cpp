@@ -307,9 +307,9 @@ int openUnnamedTemporary() {
     // No signal can come between making the name and removing it.
     const CleanupSignalsHeld held;
     std::string name = folder + ".qor-" + std::to_string(getpid()) + "-XXXXXX";
-    const int fd2 = mkostemp(name.data(), O_CLOEXEC);
-    if (fd2 >= 0) unlink(name.c_str());
-    return fd2;
+    const int named = mkostemp(name.data(), O_CLOEXEC);
+    if (named >= 0) unlink(name.c_str());
+    return named;
 }
 
 int checkDestination(const char* name) {

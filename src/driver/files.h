@@ -18,8 +18,8 @@
 // file (written through): the space is reserved first, the file is never truncated before the
 // copy, and if the copy still fails the complete result is kept under a name of its own. A
 // named pipe, and standard output, get the result from an unnamed file in the temporary folder
-// once it is complete; other devices are written directly. The first failure is kept and later writes are skipped,
-// so that the caller reports it where it reports the outcome.
+// once it is complete; other devices are written directly. The first failure is kept and later
+// writes are skipped, so that the caller reports it where it reports the outcome.
 struct OutputFile {
     enum class Way {
         kRename,        // the temporary file is renamed over the destination (or to a new name)

@@ -192,7 +192,12 @@ int spoolSource(int stream, const char* name) {
 // socket, a terminal) is spooled first, and so is standard input when it is a file read partway.
 int openSource(const char* name, int64_t& size) {
     const bool dash = strcmp(name, "-") == 0;
-    int fd = !dash ? open(name, O_RDONLY | O_CLOEXEC) : standardDescriptorClosed(0) ? -1 : fcntl(0, F_DUPFD_CLOEXEC, 0);
+    int fd = -1;
+    if (!dash) {
+        fd = open(name, O_RDONLY | O_CLOEXEC);
+    } else if (!standardDescriptorClosed(0)) {
+        fd = fcntl(0, F_DUPFD_CLOEXEC, 0);
+    }
     if (fd < 0) logFatal("E [QOR] Error input file not found. [%s]", name);
     struct stat status;
     if (fstat(fd, &status) != 0) {
