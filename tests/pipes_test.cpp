@@ -21,7 +21,9 @@ namespace {
 // aligned on their starts.
 Bytes sound(int seed) {
     std::vector<int> values;
-    for (int i = 0; i < 50000 * 2; i++) values.push_back(i < 2000 ? 0 : (i * seed) % 30000 - 15000);
+    for (int64_t i = 0; i < 50000 * 2; i++) {
+        values.push_back(i < 2000 ? 0 : static_cast<int>(i * seed % 30000) - 15000);
+    }
     return makeWave(2, 16, 44100, values);
 }
 

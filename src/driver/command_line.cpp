@@ -72,7 +72,8 @@ void settleDestinationName() {
     struct stat status;
     if (stat(name, &status) == 0 || errno != ENOENT) return;
     const std::string written(name, strlen(name) - 4);
-    const bool stream = stat(written.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+    const bool stream =
+        stat(written.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
     if (stream || namesStandardOutput(written.c_str())) name[written.size()] = '\0';
 }
 

@@ -452,7 +452,8 @@ int placeOutput(OutputFile& file) {
             // Nothing in a pipe can be left half rewritten, so the stopping signals are not held
             // while a slow reader takes the result.
             // Standard output is written where it stands, whatever file or pipe it is.
-            const int target = file.streamFd >= 0 ? file.streamFd : open(file.target.c_str(), O_WRONLY | O_CLOEXEC);
+            const int target =
+                file.streamFd >= 0 ? file.streamFd : open(file.target.c_str(), O_WRONLY | O_CLOEXEC);
             if (target < 0) {
                 fail(file, negativeErrno());
                 break;
