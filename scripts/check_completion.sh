@@ -45,7 +45,9 @@ expect 'l2mono lofi lrcombine lrmono lrsprit' qor l
 expect 'boost' qor BO
 expect '' qor boost cu
 expect "$slash" qor boost /
-expect "$dash" qor mix /W -
+expect "- $dash" qor mix /W -
+expect '--help --version -h' qor -
+expect '--help --version' qor --
 expect '/RB /RC' qor info /R
 expect '-RB -RC' qor info -R
 expect '' qor boost -x

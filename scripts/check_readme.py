@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
 """Checks what README.md tells a newcomer against the program itself: the two Quick start
 commands and the files the demo leaves, the log marks and their streams, the usage text's
-encodings, which operations take 8-bit sources, where pictures go, and the recipes for many
-files at once, run on a few generated files. Runs scripts/demo.sh, which builds build/qor."""
+encodings, --help and --version, which operations take 8-bit sources, where pictures go, the
+recipes for many files at once, run on a few generated files, and the pipelines and the
+comparison with sox for users coming from sox or ffmpeg. Runs scripts/demo.sh, which builds
+build/qor."""
+import array
+import math
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import wave
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -121,12 +126,23 @@ def log_marks(work):
 
 def usage_text(work):
     text = section("Log lines")
-    check(re.search(r"usage text is in Japanese.*UTF-8.*otherwise in Shift_JIS", text, re.S),
+    check(re.search(r"usage text is in Japanese.*printed in UTF-8, unless the locale names Shift_JIS", text, re.S),
           "the README tells the usage text's language and encodings")
     utf8 = run([str(QOR)], work, env={**os.environ, "LC_ALL": "C.UTF-8"})
     check(utf8.returncode == 0 and utf8.stdout == b"", "qor without arguments exits 0 and writes to the error stream")
     check(re.search("[\u3040-\u30ff\u4e00-\u9fff]", utf8.stderr.decode("utf-8", errors="replace")),
           "the usage text is Japanese in UTF-8 under a UTF-8 locale")
+    plain = run([str(QOR)], work, env={**os.environ, "LC_ALL": "C"})
+    check(plain.stderr == utf8.stderr, "the usage text is UTF-8 under a locale that does not name Shift_JIS")
+    for flag in ("--help", "-h"):
+        shown = run([str(QOR), flag], work, env={**os.environ, "LC_ALL": "C.UTF-8"})
+        check(shown.returncode == 0 and shown.stdout == utf8.stderr and shown.stderr == b"",
+              f"qor {flag} prints the usage text on standard output and exits 0")
+    command_line = section("Command line")
+    told = re.search(r"`qor --version` prints its first line,\s+`([^`]+)`", command_line)
+    version = run([str(QOR), "--version"], work)
+    check(told and version.returncode == 0 and version.stdout.decode() == told.group(1) + "\n",
+          f"qor --version prints the line the README gives: {version.stdout!r}")
     recipe = next((c for c in ticked(text) if "iconv" in c), "")
     env = {**os.environ, "PATH": f"{QOR.parent}:{os.environ['PATH']}"}
     shown = subprocess.run(["bash", "-c", recipe], cwd=work, env=env, capture_output=True)
@@ -243,6 +259,113 @@ def many_files(base):
                 check(used == {"alice", "bob"} and not left, f"{what} runs on both hosts and cleans up: {used} {left}")
 
 
+def samples(path):
+    """The 16-bit samples of a WAVE file, interleaved."""
+    with wave.open(str(path), "rb") as w:
+        data = array.array("h", w.readframes(w.getnframes()))
+    if sys.byteorder != "little":
+        data.byteswap()
+    return data
+
+
+def rms(values):
+    return math.sqrt(sum(v * v for v in values) / max(len(values), 1))
+
+
+def qor_wrapper(tools, log):
+    """A `qor` on PATH that runs the built one and notes each exit code in `log`."""
+    tools.mkdir(exist_ok=True)
+    (tools / "qor").write_text(f'#!/bin/sh\n"{QOR}" "$@"\nstatus=$?\necho "$status $*" >> "{log}"\nexit $status\n')
+    (tools / "qor").chmod(0o755)
+
+
+def from_sox(base):
+    text = section("Coming from sox or ffmpeg")
+    blocks = code_blocks(text)
+    check(len(blocks) == 3, f"three pipeline recipes (decoding, into another tool, two sources), not {len(blocks)}")
+    formats = subprocess.run(["sox", "-h"], capture_output=True).stdout.decode(errors="replace") \
+        if shutil.which("sox") else ""
+    check(re.search(r"AUDIO FILE FORMATS:.*\bmp3\b", formats),
+          "sox with its MP3 format is installed to try the recipes (apt-get install sox libsox-fmt-mp3)")
+    log = base / "qor.log"
+    qor_wrapper(base / "bin", log)
+    env = {**os.environ, "PATH": f"{base / 'bin'}:{os.environ['PATH']}"}
+    work = base / "pipes"
+    work.mkdir()
+    said = ""
+    for block in blocks:
+        # One after another in one folder, as a user following along would.
+        result = subprocess.run(["bash", "-c", block], cwd=work, env=env, capture_output=True)
+        said += result.stdout.decode(errors="replace")
+        err = result.stderr.decode(errors="replace")
+        failed = [line for line in err.splitlines()
+                  if line.startswith("E ") or "FAIL" in line or "not found" in line or "No such" in line]
+        # A block that ends with qor exits with the number of files it wrote.
+        last = block.strip().splitlines()[-1]
+        ending = {0, 1, 2} if last.split("|")[-1].strip().startswith("qor ") else {0}
+        check(result.returncode in ending and not failed,
+              f"recipe '{block.splitlines()[0][:50]}...' runs: exit {result.returncode} {failed[:3]}")
+    statuses = log.read_text().splitlines() if log.exists() else []
+    check(statuses and all(line.split()[0] in ("0", "1", "2") for line in statuses),
+          f"every qor in the recipes succeeds: {[s for s in statuses if s.split()[0] not in ('0', '1', '2')]}")
+    made = {name for block in blocks for name in re.findall(r"[\w.]+\.(?:wav|flac|mp3)\b", block)}
+    check(made and all((work / name).is_file() and (work / name).stat().st_size > 44 for name in made),
+          f"the recipes leave every file they name: {sorted(name for name in made if not (work / name).is_file())}")
+    check("the same bytes as the file" in said, "the result on standard output is the file's bytes")
+
+    # The table: each row's sox and qor commands run side by side, and the difference it states holds.
+    rows = table(text)
+    check({ticked(row[2])[0].split()[1] for row in rows if len(ticked(row[2])) > 0} ==
+          {"mix", "boost", "lrmono", "convert", "head"}, "the table sets mix, boost, lrmono, convert and head beside sox")
+    inputs = base / "inputs"
+    inputs.mkdir()
+    make_wave(inputs / "take.wav")
+    make_wave(inputs / "voice.wav")
+    # The music starts half a second later than the voice.
+    subprocess.run(["sox", str(inputs / "take.wav"), str(inputs / "music.wav"), "pad", "0.5"], check=True)
+    # Above the half rate of 22050 Hz: a resampler with anti-aliasing removes it.
+    subprocess.run(["sox", "-n", "-b", "16", "-r", "44100", "-c", "2", str(inputs / "tone.wav"),
+                    "synth", "2", "sine", "15000", "gain", "-6"], check=True)
+    for row in rows:
+        sox_command, qor_command = ticked(row[1])[0], ticked(row[2])[0]
+        operation, output = qor_command.split()[1], qor_command.split()[-1]
+        folders = {}
+        for side, command, status in (("sox", sox_command, 0), ("qor", qor_command, 1)):
+            folders[side] = base / f"{operation}-{side}"
+            shutil.copytree(inputs, folders[side])
+            if operation == "convert":
+                shutil.copy(inputs / "tone.wav", folders[side] / "take.wav")
+            result = subprocess.run(["bash", "-c", command], cwd=folders[side], env=env, capture_output=True)
+            check(result.returncode == status and (folders[side] / output).is_file(),
+                  f"'{command}' exits {result.returncode} (expected {status}) and writes {output}")
+        if not all((folders[side] / output).is_file() for side in folders):
+            continue
+        got, theirs = samples(folders["qor"] / output), samples(folders["sox"] / output)
+        here = folders["qor"]
+        if operation == "mix":
+            subprocess.run(["sox", "-D", "-m", "-v", "1", "voice.wav", "-v", "1", "music.wav", "whole.wav"], cwd=here)
+            subprocess.run([str(QOR), "mix", "/O0", "voice.wav", "music.wav", "first.wav"], cwd=here, capture_output=True)
+            check(samples(here / "first.wav") == samples(here / "whole.wav"),
+                  "qor mix /O0 adds from the first steps at full level, as sox -m -v 1 ... -v 1 ...")
+            check(got != samples(here / "first.wav"), "qor mix aligns sources that start apart on their starts")
+        elif operation == "lrmono":
+            subprocess.run(["sox", "-D", "take.wav", "sum.wav", "remix", "-m", "1,2"], cwd=here)
+            subprocess.run(["sox", "-D", "take.wav", "mean.wav", "channels", "1"], cwd=here)
+            mean = samples(here / "mean.wav")
+            check(got == samples(here / "sum.wav"), "qor lrmono adds left and right, as sox remix -m 1,2")
+            check(len(got) == len(mean) and max(abs(a - 2 * b) for a, b in zip(got, mean)) <= 1,
+                  "sox's channels 1 takes the mean of what qor lrmono adds")
+        elif operation == "convert":
+            source = rms(samples(inputs / "tone.wav"))
+            check(rms(got) > 0.3 * source and rms(theirs) < 0.05 * source,
+                  f"qor convert folds a tone above the half rate back (rms {rms(got):.0f}), "
+                  f"sox filters it out (rms {rms(theirs):.0f}) of {source:.0f}")
+            check(len(got) == len(theirs) + 2, f"qor convert's result is one step longer: {len(got)} / {len(theirs)}")
+        elif operation == "head":
+            check((here / output).read_bytes() == (folders["sox"] / output).read_bytes(),
+                  "qor head /L88200 keeps the same 2 seconds as sox trim 0 2, byte for byte")
+
+
 def main():
     quick_start()
     with tempfile.TemporaryDirectory() as base:
@@ -251,7 +374,7 @@ def main():
             work = base / step.__name__
             work.mkdir()
             step(work)
-        for step in (pictures, many_files):
+        for step in (pictures, many_files, from_sox):
             work = base / step.__name__
             work.mkdir()
             step(work)

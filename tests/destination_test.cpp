@@ -333,6 +333,7 @@ TEST(Destination, ASourceWithoutExtensionIsFoundAsLowerCaseWav) {
          {"out.WAV", "take.wav"}},
         {"overwrite replaces the file read", {"take.wav"}, {"reverse", "/W", "take"}, 1,
          "  [info] FileName : take.wav", {"take.wav"}},
+        {"the name as written", {"take"}, {"reverse", "/W", "take"}, 1, "  [info] FileName : take", {"take"}},
         {"no such file", {"take.WAVE"}, {"info", "take"}, 255, "", {"take.WAVE"}},
     };
     for (const Case& c : cases) {

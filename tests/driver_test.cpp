@@ -52,39 +52,63 @@ const char* kUsageEnd =
     "    follow strings options has [@] mark.\n"
     "    not ready functions has no mark.\n";
 
-TEST(Usage, BareCommandAndUnknownWord) {
+TEST(Usage, BareCommandUnknownWordAndHelp) {
     struct Case {
         std::vector<std::string> args;
         int exitCode;
-    } cases[] = {{{}, 0}, {{"frobnicate", "a"}, 255}, {{"/D", "info", "a"}, 255}, {{"delsilent", "a", "b"}, 255}};
+        bool onStandardOutput;  // asked for: the text goes to standard output
+    } cases[] = {{{}, 0, false},
+                 {{"frobnicate", "a"}, 255, false},
+                 {{"/D", "info", "a"}, 255, false},
+                 {{"delsilent", "a", "b"}, 255, false},
+                 {{"--help"}, 0, true},
+                 {{"-h", "info", "a.wav"}, 0, true}};
     for (const Case& c : cases) {
         RunResult r = runQor(c.args);
+        const std::string& text = c.onStandardOutput ? r.out : r.err;
         EXPECT_EQ(r.exitCode, c.exitCode);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.rfind(kUsageHead, 0), 0u) << r.err.substr(0, 200);
-        EXPECT_EQ(r.err.size() - r.err.rfind(kUsageEnd), strlen(kUsageEnd));
-        EXPECT_NE(r.err.find(kUsageTail), std::string::npos);
-        EXPECT_EQ(lines(r.err).size(), 72u);
+        EXPECT_EQ(c.onStandardOutput ? r.err : r.out, "");
+        EXPECT_EQ(text.rfind(kUsageHead, 0), 0u) << text.substr(0, 200);
+        EXPECT_EQ(text.size() - text.rfind(kUsageEnd), strlen(kUsageEnd));
+        EXPECT_NE(text.find(kUsageTail), std::string::npos);
+        EXPECT_EQ(lines(text).size(), 72u);
     }
+    const RunResult version = runQor({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "QOR WAVE-Utility Ver.2.32\n");
+    EXPECT_EQ(version.err, "");
 }
 
-TEST(Usage, ShiftJisOutsideUtf8Locales) {
-    RunResult utf8 = runQor({}, ".", "C.UTF-8");
-    RunResult sjis = runQor({}, ".", "C");
-    EXPECT_EQ(sjis.exitCode, 0);
-    EXPECT_EQ(sjis.err.rfind(toShiftJisByTable(kUsageHead), 0), 0u);
-    EXPECT_NE(sjis.err.find(toShiftJisByTable(kUsageTail)), std::string::npos);
+TEST(Usage, ShiftJisOnlyWhenTheLocaleNamesIt) {
+    const RunResult utf8 = runQor({}, ".", "C.UTF-8");
     // Every Japanese character takes three UTF-8 bytes (two for "×") and two Shift_JIS bytes.
     EXPECT_EQ(utf8.err.size(), 4817u);
-    EXPECT_EQ(sjis.err.size(), 4293u);
-    // Line structure and blanks are the same in both encodings.
-    auto u = lines(utf8.err);
-    auto s = lines(sjis.err);
-    ASSERT_EQ(u.size(), s.size());
-    for (size_t i = 0; i < u.size(); i++) {
-        bool ascii = std::all_of(u[i].begin(), u[i].end(), [](char ch) { return (ch & 0x80) == 0; });
-        if (ascii) {
-            EXPECT_EQ(u[i], s[i]);
+    // Whether or not the locale is installed, only its name counts.
+    struct Case {
+        const char* locale;
+        bool shiftJis;
+    } cases[] = {{"C", false},          {"xx_YY.UTF-8", false}, {"ja_JP.eucJP", false},
+                 {"ja_JP.SJIS", true},  {"ja_JP.Shift_JIS", true}, {"ja_JP.cp932@euro", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        const RunResult r = runQor({}, ".", c.locale);
+        EXPECT_EQ(r.exitCode, 0);
+        if (!c.shiftJis) {
+            EXPECT_EQ(r.err, utf8.err);
+            continue;
+        }
+        EXPECT_EQ(r.err.rfind(toShiftJisByTable(kUsageHead), 0), 0u);
+        EXPECT_NE(r.err.find(toShiftJisByTable(kUsageTail)), std::string::npos);
+        EXPECT_EQ(r.err.size(), 4293u);
+        // Line structure and blanks are the same in both encodings.
+        auto u = lines(utf8.err);
+        auto s = lines(r.err);
+        ASSERT_EQ(u.size(), s.size());
+        for (size_t i = 0; i < u.size(); i++) {
+            bool ascii = std::all_of(u[i].begin(), u[i].end(), [](char ch) { return (ch & 0x80) == 0; });
+            if (ascii) {
+                EXPECT_EQ(u[i], s[i]);
+            }
         }
     }
 }

@@ -29,6 +29,8 @@ constexpr FatalLine kFatalLines[] = {
     {Fatal::kNoFileStatus, false, "E [QOR] cannot get file status."},
     {Fatal::kInputTooLarge, false, "E [QOR] too large input file. [%s]"},
     {Fatal::kSourceChanged, false, "E [QOR] source file changed while read. [%s]"},
+    {Fatal::kOneStandardInput, false, "E [QOR] standard input can be read as one source only. [%s]"},
+    {Fatal::kCannotSpool, false, "E [QOR] cannot spool input stream. [%s]"},
     {Fatal::kFileReadError, false, "E [QOR] File read error."},
     {Fatal::kNotRiff, false, "E [info] file is not RIFF."},
     {Fatal::kNotWave, false, "E [info] file is not WAVE."},

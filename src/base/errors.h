@@ -18,6 +18,8 @@ enum class Fatal : int {
     kNoFileStatus,          // the opened source's size and time cannot be read
     kInputTooLarge,         // name: the source holds more than INT32_MAX bytes
     kSourceChanged,         // name: a source changed on disk while the run read it
+    kOneStandardInput,      // name: standard input named as a second source
+    kCannotSpool,           // name: a stream source cannot be copied into a temporary file
     kFileReadError,         // a read of a source failed or came to its end early
     kNotRiff,               // the source does not begin with "RIFF"
     kNotWave,               // the RIFF form is not "WAVE"

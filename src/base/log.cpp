@@ -1,13 +1,15 @@
 #include "base/log.h"
 
-#include <iconv.h>
-#include <langinfo.h>
-
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/options.h"
+#include "platform/platform.h"
 
 std::string MessageBuffer;
 
@@ -87,23 +89,6 @@ QOR WAVE-Utility Ver.2.32
     not ready functions has no mark.
 )";
 
-// Converts the UTF-8 usage text to Shift_JIS (code page 932), the text's native encoding.
-std::string toShiftJis(const std::string& utf8) {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open("SHIFT_JIS", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
-    std::string out(utf8.size() * 2, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    size_t inLeft = utf8.size();
-    char* dst = out.data();
-    size_t outLeft = out.size();
-    size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1) || inLeft != 0) return utf8;
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
 void writeLine(FILE* stream, const std::string& text) {
     fwrite(text.data(), 1, text.size(), stream);
     if (text.back() != '\n') fputc('\n', stream);
@@ -131,23 +116,64 @@ bool logLevelShown(int level) { return level <= settings.stderrThreshold || leve
 
 namespace {
 
+// Lines logged while the command line is read wait here, each with the stream it was meant for
+// when it was logged, until the whole command line tells whether standard output carries a result.
+struct HeldLine {
+    bool toStandardOutput;
+    std::string text;
+};
+std::vector<HeldLine> heldLines;
+bool holdingLines = false;
+// Standard output carries a result: the lines meant for it go to the error stream instead.
+bool standardOutputTaken = false;
+
+void writeLogLine(bool toStandardOutput, const std::string& text) {
+    FILE* stream = toStandardOutput && !standardOutputTaken ? stdout : stderr;
+    // Keep the two streams in program order when both go to one place.
+    fflush(stream == stdout ? stderr : stdout);
+    writeLine(stream, text);
+}
+
+void writeHeldLines() {
+    std::vector<HeldLine> lines = std::move(heldLines);
+    heldLines.clear();
+    for (const HeldLine& line : lines) writeLogLine(line.toStandardOutput, line.text);
+}
+
 // Writes MessageBuffer where a line of `level` goes, and empties it.
 void emitMessage(int level) {
-    FILE* stream = nullptr;
+    int stream = 0;  // 2 the error stream, 1 standard output, 0 neither
     if (level <= settings.stderrThreshold) {
-        stream = stderr;
+        stream = 2;
     } else if (level <= settings.stdoutThreshold) {
-        stream = stdout;
+        stream = 1;
     }
-    if (stream != nullptr && !MessageBuffer.empty()) {
-        // Keep the two streams in program order when both go to one place.
-        fflush(stream == stdout ? stderr : stdout);
-        writeLine(stream, MessageBuffer);
+    if (stream != 0 && !MessageBuffer.empty()) {
+        if (holdingLines && level > kLevelError) {
+            heldLines.push_back(HeldLine{stream == 1, MessageBuffer});
+        } else {
+            // A line that ends the run goes after the lines held before it.
+            writeHeldLines();
+            writeLogLine(stream == 1, MessageBuffer);
+        }
     }
     MessageBuffer.clear();
 }
 
 }  // namespace
+
+void holdLogLines() {
+    heldLines.clear();
+    holdingLines = true;
+    standardOutputTaken = false;
+}
+
+void takeStandardOutput(bool taken) { standardOutputTaken = taken; }
+
+void releaseLogLines() {
+    holdingLines = false;
+    writeHeldLines();
+}
 
 int logMessage(int level) {
     emitMessage(level);
@@ -190,21 +216,70 @@ void logInternal(const char* format, ...) {
     throw QorExit{-2};  // not reached
 }
 
+namespace {
+
+// Whether the locale names Shift_JIS as its character set (ja_JP.SJIS, ja_JP.Shift_JIS,
+// ja_JP.cp932, ...). Only the name counts: such a locale is seldom installed, and without it the
+// C library would report its own ASCII character set.
+bool localeAsksForShiftJis() {
+    const char* locale = nullptr;
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = getenv(variable);
+        if (value != nullptr && *value != '\0') {
+            locale = value;
+            break;
+        }
+    }
+    if (locale == nullptr) return false;
+    // The character set stands after the dot and before any "@modifier".
+    std::string name(locale);
+    const size_t dot = name.find('.');
+    if (dot != std::string::npos) name.erase(0, dot + 1);
+    name.erase(std::min(name.find('@'), name.size()));
+    std::string key;
+    for (char c : name) {
+        if (c != '-' && c != '_') key += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    }
+    for (const char* known : {"sjis", "shiftjis", "cp932", "ms932", "windows31j", "mskanji", "pck"}) {
+        if (key == known) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::string usageText() {
     std::string text(kUsageUtf8);
-    const char* codeset = nl_langinfo(CODESET);
-    if (codeset != nullptr && (strcmp(codeset, "UTF-8") == 0 || strcmp(codeset, "utf8") == 0)) {
-        return text;
-    }
-    return toShiftJis(text);
+    return localeAsksForShiftJis() ? platform::toShiftJis(text) : text;
 }
 
 void printUsage(int code) {
+    releaseLogLines();
     fflush(stdout);
     std::string text = usageText();
     fwrite(text.data(), 1, text.size(), stderr);
     fflush(stderr);
     throw QorExit{code};
+}
+
+void printHelp() {
+    flushStreams();
+    const std::string text = usageText();
+    fwrite(text.data(), 1, text.size(), stdout);
+    fflush(stdout);
+    throw QorExit{0};
+}
+
+void printVersion() {
+    flushStreams();
+    // The version line is the first line of the usage text that is not blank.
+    const std::string text(kUsageUtf8);
+    const size_t start = text.find_first_not_of('\n');
+    const std::string line = text.substr(start, text.find('\n', start) - start);
+    fwrite(line.data(), 1, line.size(), stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+    throw QorExit{0};
 }
 
 void initialiseStreams() {

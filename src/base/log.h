@@ -41,9 +41,22 @@ void logLine(int level, const char* format, ...) __attribute__((format(printf, 2
 // Logs at level -1: an internal consistency error, the run ends with -2.
 [[noreturn]] void logInternal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// While the command line is read, lines are held back: only the whole of it tells whether
+// standard output carries a result, and then no line may go there. holdLogLines starts holding
+// (and hands standard output back to the lines), takeStandardOutput says whether a result takes
+// it, and releaseLogLines writes the held lines, each where it was meant to go, and stops
+// holding. A line that ends the run is written at once, after the lines held before it.
+void holdLogLines();
+void takeStandardOutput(bool taken);
+void releaseLogLines();
+
 // Writes the usage text to the error stream and ends the run with `code`.
 [[noreturn]] void printUsage(int code);
-// The usage text as printUsage writes it for the current locale.
+// Writes the usage text (printHelp) or its version line (printVersion) to standard output, as
+// asked for by --help or --version, and ends the run with 0.
+[[noreturn]] void printHelp();
+[[noreturn]] void printVersion();
+// The usage text as printUsage writes it: UTF-8, or Shift_JIS when the locale names it.
 std::string usageText();
 
 // Gives the two streams large buffers; logMessage flushes after every line.

@@ -4,12 +4,14 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <strings.h>
 
 #include "base/log.h"
 #include "driver/operations.h"
+#include "platform/platform.h"
 
 
 
@@ -51,12 +53,63 @@ void addFileName(const char* name) {
     settings.fileCount++;
 }
 
-// An absolute path ("/home/me/take.wav") is a file name even though it begins with "/".
-bool isOption(const char* argument) {
+// An absolute path ("/home/me/take.wav") is a file name even though it begins with "/", and so
+// is a lone "-" (standard input or standard output) where the command line needs it.
+bool isOption(const char* argument, bool dashIsName) {
+    if (dashIsName && strcmp(argument, "-") == 0) return false;
     if (argument[0] == '-') return true;
     if (argument[0] != '/') return false;
     return strchr(argument + 1, '/') == nullptr;
 }
+
+// A destination that got ".WAV" is written under the name as written when only that exists and
+// is neither a regular file nor a folder (a named pipe, /dev/null, a terminal, /dev/fd/N), or
+// when it names standard output: such a name has no extension to give it.
+void settleDestinationName() {
+    char* name = settings.destNameBuffer;
+    platform::FileInfo status;
+    if (platform::statPath(name, status) != -ENOENT) return;
+    const std::string written(name, strlen(name) - 4);
+    const bool stream = platform::statPath(written, status) == 0 && !status.regular && !status.directory;
+    if (stream || platform::namesStandardOutput(written)) name[written.size()] = '\0';
+}
+
+// The file names the operation needs: its sources, and its destination unless /W names it.
+int namesNeeded(bool overwrite) {
+    switch (settings.operationClass) {
+    case kClassOneSource:
+        return overwrite ? 1 : 2;
+    case kClassTwoSources:
+        return settings.operationCode == 1 || overwrite ? 2 : 3;
+    default:
+        return 1;
+    }
+}
+
+// A lone "-" has always been read as an unknown switch, which a run warns about and passes over.
+// It names standard input or output only where the other names are too few for the operation:
+// every command line that ran before runs as it did.
+bool dashesAreNames(int argc, const char* const* argv) {
+    int names = 0;
+    bool overwrite = false;
+    for (int i = 2; i < argc; i++) {
+        if (strcmp(argv[i], "-") == 0) continue;
+        if (!isOption(argv[i], false)) {
+            names++;
+        } else if (argv[i][1] == 'W') {
+            overwrite = true;
+        }
+    }
+    return names < namesNeeded(overwrite);
+}
+
+// Lines logged while the command line is read are held until it is read whole.
+struct HeldWhileParsing {
+    HeldWhileParsing() { holdLogLines(); }
+    ~HeldWhileParsing() { releaseLogLines(); }
+    HeldWhileParsing(const HeldWhileParsing&) = delete;
+    HeldWhileParsing& operator=(const HeldWhileParsing&) = delete;
+};
 
 }  // namespace
 
@@ -257,7 +310,7 @@ void settleFileNames() {
         char* name = settings.fileNames[i];
         size_t length = strlen(name);
         size_t from = length > 4 ? length - 4 : 0;
-        if (memchr(name + from, '.', length - from) != nullptr) continue;
+        if (memchr(name + from, '.', length - from) != nullptr || strcmp(name, "-") == 0) continue;
         if (length + 4 >= static_cast<size_t>(kNameBufferSize)) {
             fail(Fatal::kNameTooLong, name);
         }
@@ -283,9 +336,13 @@ void settleFileNames() {
             settings.fileCount--;
             strcpy(settings.destNameBuffer, settings.fileNames[settings.fileCount]);
             settings.fileNames[settings.fileCount][0] = '\0';
+            if (settings.extensionAppended[settings.fileCount]) settleDestinationName();
             settings.extensionAppended[settings.fileCount] = false;
         }
         settings.destName = settings.destNameBuffer;
+        // A result on standard output leaves it to the result alone: every line goes to the
+        // error stream, from the first on.
+        takeStandardOutput(platform::namesStandardOutput(settings.destName));
     }
     if (settings.fileCount < needed) {
         fail(Fatal::kTooFewNames, settings.fileCount, needed);
@@ -295,10 +352,14 @@ void settleFileNames() {
 int parseCommandLine(int argc, const char* const* argv) {
     resetSettings();
     if (argc < 2) return -1;
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) printHelp();
+    if (strcmp(argv[1], "--version") == 0) printVersion();
+    const HeldWhileParsing held;
     selectOperation(argv[1]);
+    const bool dashIsName = dashesAreNames(argc, argv);
     for (int i = 2; i < argc; i++) {
         const char* argument = argv[i];
-        if (isOption(argument)) {
+        if (isOption(argument, dashIsName)) {
             applyOption(argument + 1);
         } else {
             addFileName(argument);

@@ -12,6 +12,7 @@
 #include "engine/commit.h"
 #include "engine/operation.h"
 #include "engine/result_writer.h"
+#include "platform/platform.h"
 #include "wave/source.h"
 
 namespace {
@@ -52,7 +53,13 @@ bool runResults(Operation& operation, Run& run) {
         auto out = std::make_unique<ResultWriter>();
         beginResult(*out, run.options, run.state, plan);
         if (run.options.bitmapEnabled) {
-            out->picture = startPicture(run.options, run.state, plan.name, plan.format, plan.steps, out->name);
+            std::string pictured = plan.name;
+            // A result on standard output has no name to give its picture: the source gives it.
+            if (platform::namesStandardOutput(plan.name)) {
+                pictured = run.state.fileNames[0];
+                logLine(kLevelInfo, "  [BITMAP] result on standard output, picture named after the source.");
+            }
+            out->picture = startPicture(run.options, run.state, pictured, plan.format, plan.steps, out->name);
         }
         operation.flow(run, index, *out);
         drawResultPicture(*out);

@@ -152,6 +152,7 @@ std::vector<Held> held;
 OutputFile::~OutputFile() { abandonOutput(*this); }
 
 int checkDestination(const char* name) {
+    if (platform::namesStandardOutput(name)) return platform::standardOutputWritable();
     platform::FileInfo info;
     const int missing = platform::statPath(name, info);
     if (missing == 0) {
@@ -177,7 +178,9 @@ int openOutput(OutputFile& file, const char* name) {
     }
     platform::FileInfo old;
     file.exists = platform::statPath(name, old) == 0;
-    if (file.exists && old.pipe) {
+    const bool standardOutput = platform::namesStandardOutput(name);
+    if (standardOutput) file.stream = platform::standardOutput();
+    if (standardOutput || (file.exists && old.pipe)) {
         // A pipe hands on at once whatever reaches it, so the result goes in only when complete:
         // a run that ends with an error sends nothing, as to a file it replaces nothing. Without
         // a temporary file the run fails before it sends anything.
@@ -258,14 +261,16 @@ int placeOutput(OutputFile& file) {
         case OutputFile::Way::kSpool: {
             // Nothing in a pipe can be left half rewritten, so the stopping signals are not held
             // while a slow reader takes the result.
+            // Standard output is written where it stands, whatever file or pipe it is.
             int error = 0;
-            const FileHandle target = platform::openForWriting(file.target, false, error);
+            const FileHandle target =
+                file.stream != kNoFile ? file.stream : platform::openForWriting(file.target, false, error);
             if (error != 0) {
                 fail(file, error);
                 break;
             }
             fail(file, copyFile(file.fd, target, file.length, true));
-            fail(file, platform::closeFile(target));
+            if (target != file.stream) fail(file, platform::closeFile(target));
             break;
         }
         case OutputFile::Way::kWriteThrough: {

@@ -16,14 +16,14 @@
 // the destination has other hard links, the complete result is instead copied into the existing
 // file (written through): the space is reserved first, the file is never truncated before the
 // copy, and if the copy still fails the complete result is kept under a name of its own. A
-// named pipe gets the result from an unnamed file in the temporary folder once it is complete;
-// other devices are written directly. The first failure is kept and later writes are skipped,
-// so that the caller reports it where it reports the outcome.
+// named pipe, and standard output, get the result from an unnamed file in the temporary folder
+// once it is complete; other devices are written directly. The first failure is kept and later
+// writes are skipped, so that the caller reports it where it reports the outcome.
 struct OutputFile {
     enum class Way {
         kRename,        // the temporary file is renamed over the destination (or to a new name)
         kWriteThrough,  // the temporary file is copied into the existing destination
-        kSpool,         // the temporary file is copied into a pipe
+        kSpool,         // the temporary file is copied into a pipe or standard output or standard output
         kDirect,        // the destination itself (a device) is written
     };
 
@@ -43,6 +43,7 @@ struct OutputFile {
     int stagedSlot = -1;
     platform::FileHandle targetFd = platform::kNoFile;  // a write-through's destination, its space reserved
     std::string kept;               // where a failed write-through left the complete result
+    platform::FileHandle stream = platform::kNoFile;  // where a spooled result goes when not by name: standard output
 
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;

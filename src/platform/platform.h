@@ -16,6 +16,7 @@ struct FileInfo {
     bool regular = false;
     bool directory = false;
     bool pipe = false;
+    bool stream = false;  // read as it arrives, without seeking: a pipe, a socket, a terminal
     int64_t size = 0;
     int64_t modified = 0;  // nanoseconds
     uint32_t owner = 0;
@@ -73,6 +74,36 @@ int linkName(const std::string& existing, const std::string& name);
 // Puts `from` in place of `to`, in one step.
 int renameOver(const std::string& from, const std::string& to);
 int removeName(const std::string& name);
+
+// Reads up to `count` bytes at the file's position: the bytes read (0 at the end), or the failure.
+int64_t readNext(FileHandle file, void* bytes, int64_t count);
+// The file's position, or the failure.
+int64_t positionOf(FileHandle file);
+// An unnamed file in the temporary folder for a source that arrives as a stream, readable and
+// writable by this user alone; where the file system has no unnamed files, a private name is
+// made and removed at once.
+FileHandle createSpool(int& error);
+
+// The standard streams. Each one the process was started without is held open on the null
+// device, so that no file the run opens takes its place and is taken for it; called before
+// anything is opened.
+void holdStandardStreams();
+// Whether standard input (0), output (1) or error (2) was closed when the process started.
+bool standardStreamClosed(int which);
+// Whether `name` means standard output as a destination: "-", /dev/stdout, /dev/fd/1 or
+// /proc/self/fd/1 (whatever standard output is, a regular file included), or another name of the
+// pipe or socket that standard output is.
+bool namesStandardOutput(const std::string& name);
+// 0 when standard output is open for writing, or the failure.
+int standardOutputWritable();
+FileHandle standardOutput();
+// Whether a source opened under `name` is standard input: named so, or the same stream.
+bool isStandardInput(const std::string& name, const FileInfo& opened);
+// Standard input as a source, under a handle of its own.
+FileHandle openStandardInput(int& error);
+
+// `utf8` in Shift_JIS (code page 932), or `utf8` itself where it cannot be converted.
+std::string toShiftJis(const std::string& utf8);
 
 // The stopping signals (terminate, interrupt, hang-up, or the console's close) remove every
 // name remembered below, then end the process as the signal would; a closed pipe and a

@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +32,7 @@ void fill(const struct stat& s, FileInfo& info) {
     info.regular = S_ISREG(s.st_mode);
     info.directory = S_ISDIR(s.st_mode);
     info.pipe = S_ISFIFO(s.st_mode);
+    info.stream = S_ISFIFO(s.st_mode) || S_ISSOCK(s.st_mode) || S_ISCHR(s.st_mode);
     info.size = s.st_size;
 #if defined(__APPLE__)
     info.modified = static_cast<int64_t>(s.st_mtimespec.tv_sec) * 1000000000 + s.st_mtimespec.tv_nsec;
@@ -149,6 +151,91 @@ FileHandle createExclusive(const std::string& name, int& error) {
 
 int closeFile(FileHandle file) { return close(fd(file)) == 0 ? 0 : failure(); }
 
+int64_t readNext(FileHandle file, void* bytes, int64_t count) {
+    for (;;) {
+        const ssize_t n = read(fd(file), bytes, static_cast<size_t>(count));
+        if (n >= 0) return n;
+        if (errno != EINTR) return failure();
+    }
+}
+
+int64_t positionOf(FileHandle file) {
+    const off_t at = lseek(fd(file), 0, SEEK_CUR);
+    return at < 0 ? failure() : at;
+}
+
+FileHandle createSpool(int& error) {
+    const std::string folder = temporaryFolder();
+    const FileHandle unnamed = createUnnamed(folder, error);
+    if (error != -EOPNOTSUPP) return unnamed;
+    // No signal can come between making the name and removing it.
+    const StopSignalsHeld held;
+    std::string name = folder + ".qor-" + std::to_string(getpid()) + "-XXXXXX";
+    const int named = mkstemp(name.data());
+    error = named < 0 ? failure() : 0;
+    if (named >= 0) {
+        fcntl(named, F_SETFD, FD_CLOEXEC);
+        unlink(name.c_str());
+    }
+    return named;
+}
+
+namespace {
+bool closedAtStart[3];
+}  // namespace
+
+void holdStandardStreams() {
+    for (int which = 0; which < 3; which++) {
+        if (fcntl(which, F_GETFD) >= 0 || errno != EBADF) continue;
+        closedAtStart[which] = true;
+        // The lowest free number is this one.
+        const int null = open("/dev/null", which == 0 ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != which) {
+            dup2(null, which);
+            close(null);
+        }
+    }
+}
+
+bool standardStreamClosed(int which) { return which >= 0 && which < 3 && closedAtStart[which]; }
+
+bool namesStandardOutput(const std::string& name) {
+    for (const char* alias : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        if (name == alias) return true;
+    }
+    struct stat named;
+    struct stat output;
+    return stat(name.c_str(), &named) == 0 && (S_ISFIFO(named.st_mode) || S_ISSOCK(named.st_mode)) &&
+           fstat(1, &output) == 0 && named.st_dev == output.st_dev && named.st_ino == output.st_ino;
+}
+
+int standardOutputWritable() {
+    if (standardStreamClosed(1)) return -EBADF;
+    const int flags = fcntl(1, F_GETFL);
+    if (flags < 0) return failure();
+    return (flags & O_ACCMODE) == O_RDONLY ? -EBADF : 0;
+}
+
+FileHandle standardOutput() { return 1; }
+
+bool isStandardInput(const std::string& name, const FileInfo& opened) {
+    for (const char* alias : {"-", "/dev/stdin", "/dev/fd/0", "/proc/self/fd/0"}) {
+        if (name == alias) return true;
+    }
+    struct stat input;
+    return !opened.regular && fstat(0, &input) == 0 && input.st_dev == opened.device && input.st_ino == opened.inode;
+}
+
+FileHandle openStandardInput(int& error) {
+    if (standardStreamClosed(0)) {
+        error = -EBADF;
+        return kNoFile;
+    }
+    const int f = fcntl(0, F_DUPFD_CLOEXEC, 0);
+    error = f < 0 ? failure() : 0;
+    return f;
+}
+
 int64_t readAt(FileHandle file, void* bytes, int64_t count, int64_t offset) {
     for (;;) {
         const ssize_t n = pread(fd(file), bytes, static_cast<size_t>(count), offset);
@@ -248,6 +335,22 @@ int renameOver(const std::string& from, const std::string& to) {
 }
 
 int removeName(const std::string& name) { return unlink(name.c_str()) == 0 ? 0 : failure(); }
+
+std::string toShiftJis(const std::string& utf8) {
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open("SHIFT_JIS", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
+    std::string out(utf8.size() * 2, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size();
+    char* dst = out.data();
+    size_t outLeft = out.size();
+    const size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || inLeft != 0) return utf8;
+    out.resize(out.size() - outLeft);
+    return out;
+}
 
 void prepareForWriting() {
     static bool prepared = false;

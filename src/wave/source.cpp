@@ -8,8 +8,9 @@
 
 #include "bitmap/waveform.h"
 #include "base/buffers.h"
-#include "base/options.h"
 #include "base/log.h"
+#include "base/options.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -24,6 +25,8 @@ struct OpenSource {
     int64_t modified;
 };
 std::vector<OpenSource> openSources;
+// Standard input has been taken as a source: a stream can be read only once.
+bool standardInputRead = false;
 
 // Reads all of [at, at + count) or fails with the read error line.
 void readExactly(platform::FileHandle fd, int64_t at, uint8_t* out, int64_t count) {
@@ -132,16 +135,64 @@ void checkDataFormat(const FormatInfo& format, bool haveFormat) {
     }
 }
 
-// Opens a source for reading and returns its descriptor and size; the file is counted as the
-// run's area for it, as if it were held whole.
-platform::FileHandle openSource(const char* name, int64_t& size) {
+// Closes a file when the run ends on the way.
+struct ClosedOnExit {
+    platform::FileHandle fd;
+    ~ClosedOnExit() {
+        if (fd != platform::kNoFile) platform::closeFile(fd);
+    }
+};
+
+// A stream cannot seek, and a source is read at the places its chunks lie, from either end:
+// what the stream carries is copied as it arrives into an unnamed temporary file, which is then
+// read as any file. A block at a time is held, whatever the length. Returns the temporary file.
+platform::FileHandle spoolSource(platform::FileHandle stream, const char* name) {
+    const ClosedOnExit input{stream};
     int error = 0;
-    const platform::FileHandle fd = platform::openForReading(name, error);
+    ClosedOnExit spool{platform::createSpool(error)};
+    if (error != 0) fail(Fatal::kCannotSpool, name);
+    std::vector<uint8_t> block(size_t{1} << 20);
+    int64_t total = 0;
+    for (;;) {
+        const int64_t n = platform::readNext(stream, block.data(), static_cast<int64_t>(block.size()));
+        if (n < 0) fail(Fatal::kFileReadError);
+        if (n == 0) break;
+        total += n;
+        // Past the largest source there is no need to keep the rest.
+        if (total > INT32_MAX) fail(Fatal::kInputTooLarge, name);
+        if (platform::writeAll(spool.fd, block.data(), n) != 0) fail(Fatal::kCannotSpool, name);
+    }
+    const platform::FileHandle fd = spool.fd;
+    spool.fd = platform::kNoFile;
+    return fd;
+}
+
+// Opens a source for reading and returns its descriptor and size; the file is counted as the
+// run's area for it, as if it were held whole. "-" is standard input; a stream (a pipe, a
+// socket, a terminal) is spooled first, and so is standard input when it is a file read partway.
+platform::FileHandle openSource(const char* name, int64_t& size) {
+    const bool dash = strcmp(name, "-") == 0;
+    int error = 0;
+    platform::FileHandle fd = dash ? platform::openStandardInput(error) : platform::openForReading(name, error);
     if (error != 0) fail(Fatal::kInputNotFound, name);
     platform::FileInfo status;
     if (platform::statFile(fd, status) != 0) {
         platform::closeFile(fd);
         fail(Fatal::kNoFileStatus);
+    }
+    if (platform::isStandardInput(name, status)) {
+        if (standardInputRead) {
+            platform::closeFile(fd);
+            fail(Fatal::kOneStandardInput, name);
+        }
+        standardInputRead = true;
+    }
+    if (status.stream || (dash && status.regular && platform::positionOf(fd) != 0)) {
+        fd = spoolSource(fd, name);
+        if (platform::statFile(fd, status) != 0) {
+            platform::closeFile(fd);
+            fail(Fatal::kNoFileStatus);
+        }
     }
     openSources.push_back(OpenSource{fd, name, status.size, status.modified});
     size = status.size;
@@ -152,19 +203,23 @@ platform::FileHandle openSource(const char* name, int64_t& size) {
 
 // A name that got ".WAV" from the parser may be meant for a file ending in ".wav": on a
 // case-sensitive file system the two differ. When only the ".wav" file exists, that is the
-// source, and the name is rewritten in place so that every later line shows the file read. With
-// /W the destination is that same file.
+// source; when neither exists, the name as written is, if it exists and is no folder (a file
+// without an extension, a named pipe, /dev/stdin, /dev/fd/N). The name is rewritten so that every
+// later line shows the file read. With /W the destination is that same file.
 void settleSourceName(const Settings& options, RunState& state, int fileIndex) {
     if (!options.extensionAppended[fileIndex]) return;
     const std::string name = state.fileNames[fileIndex];
     platform::FileInfo status;
     if (platform::statPath(name, status) != -ENOENT) return;
-    std::string lower(name);
-    lower.replace(lower.size() - 4, 4, ".wav");
-    if (platform::statPath(lower, status) != 0) return;
-    // beginResult reads the destination, and the picture's check against the sources the names.
-    if (fileIndex == 0 && options.overwriteMode && state.destination == name) state.destination = lower;
-    state.fileNames[fileIndex] = lower;
+    std::string settled(name);
+    settled.replace(settled.size() - 4, 4, ".wav");
+    if (platform::statPath(settled, status) != 0) {
+        settled.resize(settled.size() - 4);
+        if (platform::statPath(settled, status) != 0 || status.directory) return;
+    }
+    // The result's plan takes the destination, and the picture's check the names, from here.
+    if (fileIndex == 0 && options.overwriteMode && state.destination == name) state.destination = settled;
+    state.fileNames[fileIndex] = settled;
 }
 
 }  // namespace
@@ -182,6 +237,7 @@ void checkSourcesUnchanged() {
 void closeSources() {
     for (const OpenSource& source : openSources) platform::closeFile(source.fd);
     openSources.clear();
+    standardInputRead = false;
 }
 
 PcmSource* readSource(const Settings& options, RunState& state, int fileIndex, int reportMode, unsigned needs) {
