@@ -6,6 +6,8 @@
 #include "wave/format.h"
 
 struct ChannelStats {
+    // The running means, for printing with "%.3f": either the chains' own doubles or, where the
+    // exact sums settle the text (settledMean), a double that prints the same.
     double mean;
     double meanAbs;
     int32_t headSilence;
@@ -37,6 +39,15 @@ enum AnalysisNeed : unsigned {
     kNeedSound = 1,     // head and tail silence, available length
     kNeedExtremes = 2,  // max and min
 };
+
+// For the means check only; qor leaves it null. Counts how the printed means were settled and can
+// make every one of them come from its running chain.
+struct MeansAudit {
+    bool chainOnly = false;
+    int64_t fromSums = 0;   // printed means settled by the exact sums
+    int64_t fromChain = 0;  // printed means worked out by their running chains
+};
+extern MeansAudit* meansAudit;
 
 struct WavePicture;
 struct Settings;
