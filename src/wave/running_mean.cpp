@@ -259,7 +259,8 @@ void feedMeanSums(MeanSums& sums, const uint8_t* data, int64_t steps, int channe
 //
 // Assumptions: every operation of the chain is one IEEE double operation rounded to nearest
 // (no wider intermediates, no contraction: -ffp-contract=off, no fast-math); N <= 2^31, so every
-// s is exact in double; the values are integers with |v_s| <= M <= 32768. u = 2^-53.
+// s is exact in double; the values are integers with |v_s| <= M <= 32768; printf rounds the exact
+// binary value of a double to the digits it prints (as the C library does). u = 2^-53.
 //
 // Let m_s be the chain's double after step s (m_0 = 0), S_s = v_1 + ... + v_s, A_s the same
 // over |v|, and x_s = S_s / s the exact mean. Step s computes m_s = m_{s-1} + (v_s - m_{s-1}) / s
