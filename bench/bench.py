@@ -2,14 +2,21 @@
 """Times every qor operation as a whole process on large files, beside the I/O floor
 (`cat in > out`) and, where sox is installed, sox's nearest equivalent.
 
-`info` prints running means, a chain of divisions per channel that no reading speed can hide; it
-is also measured against the running-mean floor (qor-meanfloor: the file read and the bare
-running-mean chains over its samples, nothing else), timed in the same run, and its printed means
-are checked against the floor's.
+`info` prints running means, defined by a chain of divisions per channel; it settles them from
+exact sums where it can and runs the chains only otherwise. It is measured against the
+running-mean chain (qor-meanfloor: the file read and the bare running-mean chains over its
+samples, nothing else), timed in the same run, and its printed means are checked against the
+chain's.
 
-Prints one table: operation, qor median, ratio to the floor, ratio to sox, the peak memory of qor
-and of sox in MiB, for `info` the ratio to the running-mean floor, and for the longer file the
-ratio to the same operation on the first one (18 when the cost is linear in the length).
+Prints three tables:
+- every operation: qor median, ratio to the floor, ratio to sox, the peak memory of qor and of sox
+  in MiB, for `info` the ratio to the running-mean chain, and for a longer file the ratio to the
+  same operation on the first one (18 when the cost is linear in the length);
+- the read floor, for the 16-bit and the 8-bit file: `cat file` to /dev/null, `qor ask`,
+  `qor info`, the running-mean chain and `sox stats`, each as a ratio to the read floor and as
+  info's time over its own;
+- short files: --short-runs runs, one after the other, of `qor info /S` and `qor boost /m2` on a
+  1-second 8 kHz file, of sox's equivalents and of /bin/true (the cost of starting a process).
 """
 import argparse
 import os
@@ -22,20 +29,31 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
-def run_timed(cmd, cwd, runs):
-    """Median wall time over `runs` runs after one warm-up, and the peak RSS (KiB) seen."""
+def run_timed(cmd, cwd, runs, cpu=None):
+    """Median wall time over `runs` runs after one warm-up, and the peak RSS (KiB) seen. With a
+    list `cpu`, appends the median processor time (user + system, s) to it: the command's and that
+    of /usr/bin/time, which reports the peak memory (a fraction of a millisecond)."""
     times = []
+    cpus = []
     peak = 0
     for i in range(runs + 1):
         start = time.perf_counter()
-        proc = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, cwd=cwd, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.PIPE, text=True)
+        proc = subprocess.Popen(["/usr/bin/time", "-f", "%M"] + cmd, cwd=cwd, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE)
+        stderr = proc.stderr.read().decode(errors="replace")
+        proc.stderr.close()
+        # The processor time of /usr/bin/time and of the command it waited for.
+        _, status, usage = os.wait4(proc.pid, 0)
         elapsed = time.perf_counter() - start
+        proc.returncode = os.waitstatus_to_exitcode(status)
         if proc.returncode not in (0, 1, 2):
-            sys.exit(f"failed ({proc.returncode}): {' '.join(cmd)}\n{proc.stderr[-2000:]}")
-        peak = max(peak, int(proc.stderr.strip().splitlines()[-1]))
+            sys.exit(f"failed ({proc.returncode}): {' '.join(cmd)}\n{stderr[-2000:]}")
+        peak = max(peak, int(stderr.strip().splitlines()[-1]))
         if i > 0:
             times.append(elapsed)
+            cpus.append(usage.ru_utime + usage.ru_stime)
+    if cpu is not None:
+        cpu.append(statistics.median(cpus))
     return statistics.median(times), peak
 
 
@@ -85,6 +103,52 @@ def operations(qor, steps):
     ]
 
 
+def read_floor(args, name, minutes, runs, have_sox):
+    """The read-floor rows for one file: (label, median, × `cat file` to /dev/null, info ÷ this,
+    median processor time)."""
+    commands = [("cat to /dev/null (read floor)", ["cat", name]),
+                ("qor ask", [args.qor, "ask", name]),
+                ("qor info", [args.qor, "info", name]),
+                ("running-mean chain (qor-meanfloor)", [args.meanfloor, name])]
+    if have_sox:
+        commands.append(("sox stats", ["sox", name, "-n", "stats"]))
+    check_means([args.qor, "info", name], [args.meanfloor, name], args.dir)
+    timed = []
+    for label, cmd in commands:
+        cpu = []
+        timed.append((label, run_timed(cmd, args.dir, runs, cpu)[0], cpu[0]))
+    floor = timed[0][1]
+    info = timed[2][1]
+    return [(f"{label}: {name} [{minutes:g} min]", t, t / floor, info / t, cpu) for label, t, cpu in timed]
+
+
+def short_files(args, have_sox):
+    """(label, total seconds) for args.short_runs runs of each command on a 1-second 8 kHz file,
+    /bin/true first."""
+    os.makedirs(args.dir, exist_ok=True)
+    subprocess.run([args.makewave, os.path.join(args.dir, "short.wav"), "1", "2", "16", "8000", "0"], check=True)
+    commands = [("/bin/true", ["/bin/true"]),
+                ("qor info /S", [args.qor, "info", "/S", "short.wav"]),
+                ("qor boost /m2", [args.qor, "boost", "/m2", "/F", "short.wav", "out.wav"])]
+    if have_sox:
+        commands += [("sox stats", ["sox", "short.wav", "-n", "stats"]),
+                     ("sox vol 2", ["sox", "-D", "short.wav", "out.wav", "vol", "2"])]
+    rows = []
+    for label, cmd in commands:
+        subprocess.run(cmd, cwd=args.dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)  # warm-up
+        start = time.perf_counter()
+        for _ in range(args.short_runs):
+            proc = subprocess.run(cmd, cwd=args.dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if proc.returncode not in (0, 1, 2):  # qor's exit codes of a finished run
+                sys.exit(f"failed ({proc.returncode}): {' '.join(cmd)}")
+        rows.append((label, time.perf_counter() - start))
+        print(f"  measured {args.short_runs} runs of {label}", file=sys.stderr)
+    for f in ("short.wav", "out.wav"):
+        if os.path.exists(os.path.join(args.dir, f)):
+            os.remove(os.path.join(args.dir, f))
+    return rows
+
+
 # The operations also measured on the long file: one of each kind of pass.
 LONG_OPERATIONS = ["info", "boost /m2", "max", "back", "l2mono", "lrsprit", "convert /f22050", "lofi", "mix"]
 
@@ -96,17 +160,21 @@ def main():
     parser.add_argument("--meanfloor", default=os.path.join(ROOT, "build", "qor-meanfloor"))
     parser.add_argument("--dir", default="/dev/shm/qor-bench")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--minutes", default="10,180",
+    parser.add_argument("--minutes", default="10",
                         help="file lengths to measure, in minutes; lengths of an hour or more run only "
                              + ", ".join(LONG_OPERATIONS) + " with at most 3 runs")
+    parser.add_argument("--long", action="store_true", help="also measure a 3-hour file (1.9 GB)")
     parser.add_argument("--only", default="", help="comma-separated operation names to run")
+    parser.add_argument("--short-runs", type=int, default=500,
+                        help="runs of each command on the 1-second file (0: leave the short-file table out)")
     args = parser.parse_args()
 
     have_sox = shutil.which("sox") is not None
     os.makedirs(args.dir, exist_ok=True)
     rows = []
+    read_rows = []  # the read-floor table
     times = {}  # (operation, minutes) -> qor median, for the scaling column
-    lengths = [float(m) for m in args.minutes.split(",")]
+    lengths = [float(m) for m in args.minutes.split(",")] + ([180.0] if args.long else [])
     for minutes in lengths:
         seconds = str(minutes * 60)
         long_file = minutes >= 60
@@ -116,15 +184,17 @@ def main():
                   and (not long_file or op[0] in LONG_OPERATIONS)]
         files = {"st16.wav": ("2", "16"), "st16b.wav": ("2", "16"), "mono16.wav": ("1", "16"),
                  "mono16b.wav": ("1", "16"), "st8.wav": ("2", "8")}
-        # Only the files the chosen operations read (st16.wav always: its floor row is printed).
+        # Only the files the chosen operations read (st16.wav and st8.wav always: the floor rows).
         files = {name: f for name, f in files.items()
-                 if name == "st16.wav" or any(name in op[2] for op in chosen)}
+                 if name in ("st16.wav", "st8.wav") or any(name in op[2] for op in chosen)}
         for name, (channels, bits) in files.items():
             subprocess.run([args.makewave, os.path.join(args.dir, name), seconds, channels, bits], check=True)
         floors = {}
         for name in files:
             floors[name] = run_timed(["sh", "-c", f"cat {name} > floor.out"], args.dir, runs)[0]
         os.remove(os.path.join(args.dir, "floor.out"))
+        for name in ("st16.wav", "st8.wav"):
+            read_rows += read_floor(args, name, minutes, runs, have_sox)
         for name, cmd, inputs, sox_cmd in chosen:
             mean_ratio = None
             if cmd[1] == "info":
@@ -153,6 +223,8 @@ def main():
         for name in files:
             os.remove(os.path.join(args.dir, name))
 
+    short_rows = short_files(args, have_sox) if args.short_runs > 0 else []
+
     first = f"{lengths[0]:g}-min"
     print("| operation | qor median (s) | × floor | sox time ÷ qor time | qor peak (MiB) | sox peak (MiB) |"
           f" × running-mean floor | × the {first} row |")
@@ -164,6 +236,19 @@ def main():
             return cell(kib / 1024 if kib is not None else None, 1)
         print(f"| {name} | {t:.3f} | {floor_ratio:.2f} | {cell(sox_ratio)} | {mib(peak)} | {mib(sox_peak)} |"
               f" {cell(mean_ratio)} | {cell(scale, 1)} |")
+    print()
+    print("| read floor: command | median (s) | × read floor | info time ÷ this time | processor time (s) |")
+    print("|---|---:|---:|---:|---:|")
+    for name, t, floor_ratio, info_ratio, cpu in read_rows:
+        print(f"| {name} | {t:.4f} | {floor_ratio:.2f} | {info_ratio:.2f} | {cpu:.4f} |")
+    if short_rows:
+        print()
+        print(f"| short file: {args.short_runs} runs of | total (s) | per run (ms) | per run less /bin/true's (ms) |")
+        print("|---|---:|---:|---:|")
+        base = short_rows[0][1]
+        for name, t in short_rows:
+            per = 1000 * t / args.short_runs
+            print(f"| {name} | {t:.2f} | {per:.2f} | {per - 1000 * base / args.short_runs:.2f} |")
     shutil.rmtree(args.dir, ignore_errors=True)
 
 

@@ -1,7 +1,8 @@
-// Writes a WAVE file of realistic test content: a second of digital silence at the head and the
-// tail, and between them tones and noise around -12 dBFS. Used for the demo and the benchmark.
+// Writes a WAVE file of realistic test content: a second (or `silence` seconds) of digital
+// silence at the head and the tail, and between them tones and noise around -12 dBFS. Used for the
+// demo and the benchmark.
 //
-//   qor-makewave <file> <seconds> <channels 1|2> <bits 8|16> [rate]
+//   qor-makewave <file> <seconds> <channels 1|2> <bits 8|16> [rate [silence]]
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -23,14 +24,15 @@ void put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        fprintf(stderr, "usage: qor-makewave <file> <seconds> <channels 1|2> <bits 8|16> [rate]\n");
+        fprintf(stderr, "usage: qor-makewave <file> <seconds> <channels 1|2> <bits 8|16> [rate [silence]]\n");
         return 2;
     }
     const double seconds = atof(argv[2]);
     const int channels = atoi(argv[3]);
     const int bits = atoi(argv[4]);
     const int rate = argc > 5 ? atoi(argv[5]) : 44100;
-    if (seconds <= 0 || (channels != 1 && channels != 2) || (bits != 8 && bits != 16) || rate < 1) {
+    const double silence = argc > 6 ? atof(argv[6]) : 1.0;
+    if (seconds <= 0 || (channels != 1 && channels != 2) || (bits != 8 && bits != 16) || rate < 1 || silence < 0) {
         fprintf(stderr, "qor-makewave: bad arguments\n");
         return 2;
     }
@@ -62,7 +64,7 @@ int main(int argc, char** argv) {
     const double amplitude = 0.25;  // about -12 dBFS
     const double pi = 3.14159265358979323846;
     uint32_t noise = 12345;
-    const uint64_t silent = static_cast<uint64_t>(rate);
+    const uint64_t silent = static_cast<uint64_t>(silence * rate);
     for (uint64_t s = 0; s < steps; s++) {
         const bool quiet = s < silent || s + silent >= steps;
         const double t = static_cast<double>(s) / rate;

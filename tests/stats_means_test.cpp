@@ -72,6 +72,8 @@ TEST(Statistics, PrintedMeansAreTheRunningMeans) {
         {"16-bit magnitudes with mean exactly 10000.0005", 1, 16, 0,
          noise(5, 4000, -20000, 20000, 40000002, true), true},
         {"a few steps with both extremes", 1, 16, 0, {5, -7, 11, 0, -32768, 32767, 1}, false},
+        {"8-bit: a constant offset on the left, silence on the right (both means exact)", 2, 8, 0,
+         interleave(std::vector<int>(5000, 77), std::vector<int>(5000, 0)), false},
     };
     TempDir dir;
     for (const Signal& signal : signals) {
@@ -124,34 +126,55 @@ TEST(Statistics, PrintedMeansAreTheRunningMeans) {
 }
 
 // The state carried between blocks: any split of the steps gives the very doubles of one serial
-// pass, whatever the sample size, channel count and padding.
+// pass, and the exact sums of it, whatever the sample size, channel count and padding.
 TEST(Statistics, RunningMeansFedInBlocksAreTheSerialOnes) {
     struct Format {
         int channels, bytesPerSample, blockAlign;
     };
-    for (const Format f : {Format{1, 1, 1}, Format{2, 1, 3}, Format{1, 2, 2}, Format{2, 2, 6}}) {
+    for (const Format f : {Format{1, 1, 1}, Format{2, 1, 3}, Format{1, 2, 2}, Format{2, 2, 6}, Format{2, 1, 2},
+                           Format{2, 2, 4}}) {
         SCOPED_TRACE(f.channels * 10 + f.bytesPerSample);
         const int steps = 3001;
         Bytes data(static_cast<size_t>(steps * f.blockAlign));
         std::mt19937 random(f.blockAlign);
         for (uint8_t& byte : data) byte = static_cast<uint8_t>(random());
         RunningMeans fed{};
+        MeanSums sums;
         for (int at = 0, block = 1; at < steps; at += block, block = block * 7 % 1000 + 1) {
             block = std::min(block, steps - at);
             feedRunningMeans(fed, data.data() + at * f.blockAlign, block, f.channels, f.bytesPerSample,
                              f.blockAlign);
+            feedMeanSums(sums, data.data() + at * f.blockAlign, block, f.channels, f.bytesPerSample, f.blockAlign);
         }
         EXPECT_EQ(fed.steps, steps);
+        EXPECT_EQ(sums.steps, steps);
         for (int c = 0; c < f.channels; c++) {
             double mean = 0.0, meanAbs = 0.0;
+            int64_t sum = 0, sumAbs = 0, path = 0, pathAbs = 0;
+            int max = INT32_MIN, min = INT32_MAX;
             for (int s = 1; s <= steps; s++) {
                 const uint8_t* p = data.data() + (s - 1) * f.blockAlign + c * f.bytesPerSample;
                 const int value = f.bytesPerSample == 1 ? p[0] - 128 : static_cast<int16_t>(p[0] | p[1] << 8);
                 mean = mean + (value - mean) / s;
                 meanAbs = meanAbs + (std::abs(value) - meanAbs) / s;
+                sum += value;
+                sumAbs += std::abs(value);
+                path += std::abs(sum);
+                pathAbs += sumAbs;
+                max = std::max(max, value);
+                min = std::min(min, value);
             }
             EXPECT_EQ(fed.mean[c], mean) << c;
             EXPECT_EQ(fed.meanAbs[c], meanAbs) << c;
+            EXPECT_EQ(sums.sum[c], sum) << c;
+            EXPECT_EQ(sums.sumAbs[c], sumAbs) << c;
+            EXPECT_EQ(sums.max[c], max) << c;
+            EXPECT_EQ(sums.min[c], min) << c;
+            // The path bounds hold the exact figures, exceeding them by at most a chunk's steps times A_N.
+            EXPECT_GE(sums.pathBound[c], static_cast<unsigned __int128>(path)) << c;
+            EXPECT_LE(sums.pathBound[c], static_cast<unsigned __int128>(path + 4096 * sumAbs)) << c;
+            EXPECT_GE(sums.pathAbsBound[c], static_cast<unsigned __int128>(pathAbs)) << c;
+            EXPECT_LE(sums.pathAbsBound[c], static_cast<unsigned __int128>(pathAbs + 4096 * sumAbs)) << c;
         }
     }
 }

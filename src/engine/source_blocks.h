@@ -11,6 +11,8 @@
 #include "platform/platform.h"
 
 struct ChannelStats {
+    // The running means, for printing with "%.3f": either the chains' own doubles or, where the
+    // exact sums settle the text (settledMean), a double that prints the same.
     double mean;
     double meanAbs;
     int32_t headSilence;

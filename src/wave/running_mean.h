@@ -1,4 +1,5 @@
-// Running means of each channel's sample values and magnitudes, fed block by block.
+// Running means of each channel's sample values and magnitudes, and the exact sums that settle
+// their printed figures without running them.
 //
 // After step s (s counting from 1) a channel's figures are
 //     mean    = mean    + (value     - mean)    / s
@@ -7,6 +8,10 @@
 // step. Each update waits for the previous one of its own chain, but the chains of the channels
 // and of the value and magnitude means are independent: they are kept two to a vector so that
 // their divisions (by the same s) overlap. The results are bit for bit those of the serial loop.
+//
+// The chains still cost a division's latency per step. The statistics first gather exact integer
+// sums (MeanSums, a pass as fast as reading) and ask settledMean whether those already fix the
+// printed text; only a figure they leave open is worked out by its chain.
 #pragma once
 
 #include <cstdint>
@@ -26,57 +31,24 @@ struct RunningMeans {
 void feedRunningMeans(RunningMeans& state, const uint8_t* data, int64_t steps, int channels,
                       int bytesPerSample, int64_t blockAlign);
 
-namespace running_mean_detail {
+// Exact sums over each channel's values v_1 .. v_N, carried from block to block.
+struct MeanSums {
+    int64_t steps = 0;         // N so far
+    int64_t sum[2] = {};       // S_N = v_1 + ... + v_N
+    int64_t sumAbs[2] = {};    // A_N = |v_1| + ... + |v_N|
+    // At least |S_1| + ... + |S_N| and A_1 + ... + A_N (up to 2^77: beyond 64 bits).
+    unsigned __int128 pathBound[2] = {};
+    unsigned __int128 pathAbsBound[2] = {};
+    int32_t max[2] = {INT32_MIN, INT32_MIN};
+    int32_t min[2] = {INT32_MAX, INT32_MAX};
+};
 
-// Two doubles worked on together; every operation is the IEEE one of each element.
-typedef double Pair __attribute__((vector_size(16)));
+// Adds `steps` steps laid out as for feedRunningMeans.
+void feedMeanSums(MeanSums& sums, const uint8_t* data, int64_t steps, int channels, int bytesPerSample,
+                  int64_t blockAlign);
 
-inline int32_t magnitude(int32_t value) { return value < 0 ? -value : value; }
-
-}  // namespace running_mean_detail
-
-// feedRunningMeans for a known sample size and channel count, calling `perSample(channel, value)`
-// for every sample on the way: work folded in here runs in the time the division chains leave
-// idle, instead of in a pass of its own.
-template <int BytesPerSample, int Channels, typename PerSample>
-inline void feedRunningMeansWith(RunningMeans& state, const uint8_t* data, int64_t steps, int64_t blockAlign,
-                                 PerSample&& perSample) {
-    using running_mean_detail::magnitude;
-    using running_mean_detail::Pair;
-    static_assert(Channels == 1 || Channels == 2);
-    // s as a double, counted up exactly (steps stay far below 2^53).
-    double s = static_cast<double>(state.steps);
-    if constexpr (Channels == 1) {
-        // Mono: the value mean and the magnitude mean share one vector.
-        Pair means = {state.mean[0], state.meanAbs[0]};
-        for (int64_t i = 0; i < steps; i++, data += blockAlign) {
-            const int32_t value = sampleValue<BytesPerSample>(data);
-            perSample(0, value);
-            s += 1.0;
-            const Pair x = {static_cast<double>(value), static_cast<double>(magnitude(value))};
-            means = means + (x - means) / Pair{s, s};
-        }
-        state.mean[0] = means[0];
-        state.meanAbs[0] = means[1];
-    } else {
-        Pair mean = {state.mean[0], state.mean[1]};
-        Pair meanAbs = {state.meanAbs[0], state.meanAbs[1]};
-        for (int64_t i = 0; i < steps; i++, data += blockAlign) {
-            const int32_t left = sampleValue<BytesPerSample>(data);
-            const int32_t right = sampleValue<BytesPerSample>(data + BytesPerSample);
-            perSample(0, left);
-            perSample(1, right);
-            s += 1.0;
-            const Pair step = {s, s};
-            const Pair x = {static_cast<double>(left), static_cast<double>(right)};
-            const Pair m = {static_cast<double>(magnitude(left)), static_cast<double>(magnitude(right))};
-            mean = mean + (x - mean) / step;
-            meanAbs = meanAbs + (m - meanAbs) / step;
-        }
-        state.mean[0] = mean[0];
-        state.mean[1] = mean[1];
-        state.meanAbs[0] = meanAbs[0];
-        state.meanAbs[1] = meanAbs[1];
-    }
-    state.steps += steps;
-}
+// Whether the sums settle the printed text of channel c's running mean (of the magnitudes with
+// `magnitudes`). When they do, sets *printable to a double that "%.3f" (with any sign flag and
+// width) prints exactly as it prints the chain's result, and returns true. Needs sums.steps >= 1
+// and at most 2^31.
+bool settledMean(const MeanSums& sums, int c, bool magnitudes, double* printable);

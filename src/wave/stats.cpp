@@ -26,12 +26,12 @@ inline int32_t sampleOfWidth(const uint8_t* p, int bytesPerSample) {
     return bytesPerSample == 1 ? sampleValue<1>(p) : sampleValue<2>(p);
 }
 
-// What the pass over the samples gathers: each channel's extremes, and the running means when
-// they are printed.
+// What the pass over the samples gathers: each channel's extremes, and the sums behind the means
+// when they are printed.
 struct Totals {
     int32_t max[2] = {INT32_MIN, INT32_MIN};
     int32_t min[2] = {INT32_MAX, INT32_MAX};
-    RunningMeans means{};
+    MeanSums sums;
 };
 
 // Extremes over a flat run of interleaved samples (steps without padding). With an even number of
@@ -72,17 +72,6 @@ void scanInterleaved(const uint8_t* data, int64_t count, int channels, Totals& t
     }
 }
 
-// The extremes together with the running means, in one walk: the means are a chain of divisions
-// per channel, each waiting for the one before, and the comparisons fit into the time they wait.
-template <int BytesPerSample, int Channels>
-void scanWithMeans(const uint8_t* data, int64_t steps, int64_t blockAlign, Totals& totals) {
-    auto extremes = [&totals](int c, int32_t value) {
-        totals.min[c] = value < totals.min[c] ? value : totals.min[c];
-        totals.max[c] = value > totals.max[c] ? value : totals.max[c];
-    };
-    feedRunningMeansWith<BytesPerSample, Channels>(totals.means, data, steps, blockAlign, extremes);
-}
-
 // Extremes over steps that carry padding, one channel at a time.
 template <int BytesPerSample>
 void scanPadded(const uint8_t* data, int64_t steps, int channels, int64_t blockAlign, Totals& totals) {
@@ -97,15 +86,9 @@ void scanPadded(const uint8_t* data, int64_t steps, int channels, int64_t blockA
 }
 
 template <int BytesPerSample>
-void scanBlock(const uint8_t* data, int64_t steps, const FormatInfo& format, bool withMeans, Totals& totals) {
+void scanBlock(const uint8_t* data, int64_t steps, const FormatInfo& format, Totals& totals) {
     const int channels = format.channels;
-    if (withMeans) {
-        if (channels == 1) {
-            scanWithMeans<BytesPerSample, 1>(data, steps, format.blockAlign, totals);
-        } else {
-            scanWithMeans<BytesPerSample, 2>(data, steps, format.blockAlign, totals);
-        }
-    } else if (format.blockAlign != channels * BytesPerSample) {
+    if (format.blockAlign != channels * BytesPerSample) {
         scanPadded<BytesPerSample>(data, steps, channels, format.blockAlign, totals);
     } else {
         using Sample = std::conditional_t<BytesPerSample == 1, uint8_t, int16_t>;
@@ -114,10 +97,13 @@ void scanBlock(const uint8_t* data, int64_t steps, const FormatInfo& format, boo
 }
 
 void scanExtremes(const uint8_t* data, int64_t steps, const FormatInfo& format, bool withMeans, Totals& totals) {
-    if (format.bitsPerSample == 8) {
-        scanBlock<1>(data, steps, format, withMeans, totals);
+    if (withMeans) {
+        // The sums' pass keeps the extremes as well.
+        feedMeanSums(totals.sums, data, steps, format.channels, format.bitsPerSample / 8, format.blockAlign);
+    } else if (format.bitsPerSample == 8) {
+        scanBlock<1>(data, steps, format, totals);
     } else {
-        scanBlock<2>(data, steps, format, withMeans, totals);
+        scanBlock<2>(data, steps, format, totals);
     }
 }
 
@@ -156,8 +142,8 @@ bool findLastLoud(const uint8_t* data, int64_t steps, int64_t base, const Format
     return false;
 }
 
-// One pass over every step: extremes (and the running means when they are printed), the sound's
-// bounds, and the picture when one is drawn.
+// One pass over every step: extremes (and the sums behind the means when they are printed), the
+// sound's bounds, and the picture when one is drawn.
 void scanWhole(const PcmSource& source, int32_t threshold, bool withMeans, Totals& totals, SoundBounds& bounds,
                WavePicture* picture) {
     const FormatInfo& format = source.format;
@@ -171,6 +157,39 @@ void scanWhole(const PcmSource& source, int32_t threshold, bool withMeans, Total
         }
         if (picture != nullptr) feedPicture(*picture, data, steps);
     });
+    if (withMeans) {
+        for (int c = 0; c < channels; c++) {
+            totals.max[c] = totals.sums.max[c];
+            totals.min[c] = totals.sums.min[c];
+        }
+    }
+}
+
+// The printed means: those the sums settle come from them; the others from their running chains,
+// worked out in a second pass over the samples only when some figure needs it.
+void settleMeans(const PcmSource& source, const MeanSums& sums, double mean[2], double meanAbs[2]) {
+    const FormatInfo& format = source.format;
+    const int channels = format.channels;
+    const bool chainOnly = meansAudit != nullptr && meansAudit->chainOnly;
+    bool settled[2][2] = {};
+    bool needChain = false;
+    for (int c = 0; c < channels; c++) {
+        settled[c][0] = !chainOnly && settledMean(sums, c, false, &mean[c]);
+        settled[c][1] = !chainOnly && settledMean(sums, c, true, &meanAbs[c]);
+        for (const bool done : settled[c]) {
+            needChain = needChain || !done;
+            if (meansAudit != nullptr) (done ? meansAudit->fromSums : meansAudit->fromChain)++;
+        }
+    }
+    if (!needChain) return;
+    RunningMeans chain{};
+    forEachBlock(source, 0, source.steps, [&](const uint8_t* data, int64_t, int64_t steps) {
+        feedRunningMeans(chain, data, steps, channels, format.bitsPerSample / 8, format.blockAlign);
+    });
+    for (int c = 0; c < channels; c++) {
+        if (!settled[c][0]) mean[c] = chain.mean[c];
+        if (!settled[c][1]) meanAbs[c] = chain.meanAbs[c];
+    }
 }
 
 // The sound's bounds alone, searched from either end: a sound usually starts and ends close to
@@ -237,6 +256,8 @@ void dumpBorder(const Settings& options, const PcmSource& source, int32_t border
 
 }  // namespace
 
+MeansAudit* meansAudit = nullptr;
+
 void analyseSource(const Settings& options, RunState& state, PcmSource* source, int reportMode, unsigned needs,
                    WavePicture* picture) {
     const FormatInfo& format = source->format;
@@ -261,10 +282,13 @@ void analyseSource(const Settings& options, RunState& state, PcmSource* source, 
     if (options.extraInfo) needs |= kNeedSound;
     Totals totals;
     SoundBounds bounds;
+    double mean[2] = {};
+    double meanAbs[2] = {};
     if ((needs & kNeedExtremes) != 0 || picture != nullptr) {
         // The means are only ever printed: they are worked out only when their lines will be shown.
         const bool withMeans = reportMode != 0 && logLevelShown(kLevelInfo);
         scanWhole(*source, threshold, withMeans, totals, bounds, picture);
+        if (withMeans) settleMeans(*source, totals.sums, mean, meanAbs);
     } else if ((needs & kNeedSound) != 0) {
         scanSound(*source, threshold, bounds);
     }
@@ -283,8 +307,8 @@ void analyseSource(const Settings& options, RunState& state, PcmSource* source, 
         ChannelStats& st = source->channel[c];
         st.max = totals.max[c];
         st.min = totals.min[c];
-        st.mean = totals.means.mean[c];
-        st.meanAbs = totals.means.meanAbs[c];
+        st.mean = mean[c];
+        st.meanAbs = meanAbs[c];
         if (bounds.first[c] == kNoLoudStep) {
             st.headSilence = st.tailSilence = st.available = 0;
         } else {

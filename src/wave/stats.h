@@ -16,6 +16,15 @@ enum AnalysisNeed : unsigned {
     kNeedExtremes = 2,  // max and min
 };
 
+// For the means check only; qor leaves it null. Counts how the printed means were settled and can
+// make every one of them come from its running chain.
+struct MeansAudit {
+    bool chainOnly = false;
+    int64_t fromSums = 0;   // printed means settled by the exact sums
+    int64_t fromChain = 0;  // printed means worked out by their running chains
+};
+extern MeansAudit* meansAudit;
+
 struct WavePicture;
 struct Settings;
 
