@@ -15,6 +15,9 @@ Prints three tables:
 - the read floor, for the 16-bit and the 8-bit file: `cat file` to /dev/null, `qor ask`,
   `qor info`, the running-mean chain and `sox stats`, each as a ratio to the read floor and as
   info's time over its own;
+- replacing a file on a disk-backed folder (--disk-dir): a new result, a result that replaces an
+  existing file (synced before it takes the old file's place) and the same with /W, beside
+  `cat` into a file and `dd ... conv=fsync` (a copy synced to the disk);
 - short files: --short-runs runs, one after the other, of `qor info /S` and `qor boost /m2` on a
   1-second 8 kHz file, of sox's equivalents and of /bin/true (the cost of starting a process).
 """
@@ -149,6 +152,30 @@ def short_files(args, have_sox):
     return rows
 
 
+def replace_rows(args, minutes):
+    """Times writing a result on a disk-backed folder: new, replacing a file (synced first), and
+    with /W; beside cat into a file and a copy synced with dd. Returns (name, median) rows, the two
+    floors first."""
+    folder = args.disk_dir
+    os.makedirs(folder, exist_ok=True)
+    subprocess.run([args.makewave, os.path.join(folder, "st16.wav"), str(minutes * 60), "2", "16"], check=True)
+    shutil.copy(os.path.join(folder, "st16.wav"), os.path.join(folder, "w.wav"))
+    qor = args.qor
+    commands = [
+        ("cat st16.wav > a file", "cat st16.wav > cat.out"),
+        ("dd conv=fsync (copy synced)", "dd if=st16.wav of=dd.out bs=1M conv=fsync status=none"),
+        ("qor boost /m2 to a new file", f"rm -f new.wav; {qor} boost /m2 st16.wav new.wav"),
+        ("qor boost /m2 replacing a file", f"{qor} boost /m2 st16.wav old.wav"),
+        ("qor boost /W /m1 (replacing its source)", f"{qor} boost /W /m1 w.wav"),
+    ]
+    rows = []
+    for name, command in commands:
+        rows.append((name, run_timed(["sh", "-c", command + " >/dev/null"], folder, args.runs)[0]))
+        print(f"  measured {name} on a disk", file=sys.stderr)
+    shutil.rmtree(folder, ignore_errors=True)
+    return rows
+
+
 # The operations also measured on the long file: one of each kind of pass.
 LONG_OPERATIONS = ["info", "boost /m2", "max", "back", "l2mono", "lrsprit", "convert /f22050", "lofi", "mix"]
 
@@ -165,6 +192,8 @@ def main():
                              + ", ".join(LONG_OPERATIONS) + " with at most 3 runs")
     parser.add_argument("--long", action="store_true", help="also measure a 3-hour file (1.9 GB)")
     parser.add_argument("--only", default="", help="comma-separated operation names to run")
+    parser.add_argument("--disk-dir", default=os.path.join(ROOT, "build", "bench-disk"),
+                        help="a folder on a disk, for the table of replaced files ('' leaves it out)")
     parser.add_argument("--short-runs", type=int, default=500,
                         help="runs of each command on the 1-second file (0: leave the short-file table out)")
     args = parser.parse_args()
@@ -224,6 +253,7 @@ def main():
             os.remove(os.path.join(args.dir, name))
 
     short_rows = short_files(args, have_sox) if args.short_runs > 0 else []
+    disk_rows = replace_rows(args, lengths[0]) if args.disk_dir else []
 
     first = f"{lengths[0]:g}-min"
     print("| operation | qor median (s) | × floor | sox time ÷ qor time | qor peak (MiB) | sox peak (MiB) |"
@@ -241,6 +271,13 @@ def main():
     print("|---|---:|---:|---:|---:|")
     for name, t, floor_ratio, info_ratio, cpu in read_rows:
         print(f"| {name} | {t:.4f} | {floor_ratio:.2f} | {info_ratio:.2f} | {cpu:.4f} |")
+    if disk_rows:
+        print()
+        print(f"| on a disk ({args.disk_dir}) | median (s) | × cat into a file | × dd conv=fsync |")
+        print("|---|---:|---:|---:|")
+        cat_time, dd_time = disk_rows[0][1], disk_rows[1][1]
+        for name, t in disk_rows:
+            print(f"| {name} | {t:.3f} | {t / cat_time:.2f} | {t / dd_time:.2f} |")
     if short_rows:
         print()
         print(f"| short file: {args.short_runs} runs of | total (s) | per run (ms) | per run less /bin/true's (ms) |")
