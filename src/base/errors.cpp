@@ -70,6 +70,7 @@ constexpr FatalLine kFatalLines[] = {
     {Fatal::kUnknownGainRule, true, "E [B/A16] LOGIC ERROR 1."},
     {Fatal::kWindowBeyondBuffer, true, "E [QOR] window beyond its buffer."},
     {Fatal::kReadOutsideData, true, "E [QOR] read outside the data."},
+    {Fatal::kNotAnalysed, true, "E [QOR] statistics not worked out."},
     {Fatal::kResultLongerThanPlanned, true, "E [OUTPUT] result longer than planned."},
     {Fatal::kResultShorterThanPlanned, true, "E [OUTPUT] result shorter than planned."},
     {Fatal::kWrongArguments, true, "E [QOR] fatal line %d given arguments [%s], its text takes [%s]."},

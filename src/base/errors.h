@@ -63,6 +63,7 @@ enum class Fatal : int {
     kUnknownGainRule,       // a gain pass without a rule
     kWindowBeyondBuffer,    // a sliding window asked for steps beyond its buffer
     kReadOutsideData,       // a read of steps outside the source's data
+    kNotAnalysed,           // a figure of a source read that its analysis did not work out
     kResultLongerThanPlanned,
     kResultShorterThanPlanned,
     kWrongArguments,        // id, arguments given, arguments the line takes: a call of fail

@@ -32,6 +32,7 @@ struct PcmSource {
     int32_t headSilence;
     int32_t tailSilence;
     int32_t available;
+    unsigned analysed;  // what the analysis worked out (AnalysisNeed bits): read through analysed()
     platform::FileHandle fd;  // the source file, open for reading
     int64_t dataOffset;  // file offset of the first sample byte; steps * blockAlign bytes follow
 };

@@ -38,14 +38,14 @@ void reportGain(const Settings& options, GainRule rule) {
 }
 
 // The largest factor that keeps the loudest sample of every channel in range: full / (peak + 1).
-double maximiseFactor(const PcmSource* source) {
-    const int64_t full = int64_t{1} << (source->format.bitsPerSample - 1);
+double maximiseFactor(const PcmSource& source) {
+    const int64_t full = int64_t{1} << (source.format.bitsPerSample - 1);
     int64_t hi = -full;
     int64_t lo = full;
-    const int channels = std::min<int>(source->format.channels, 2);
+    const int channels = std::min<int>(source.format.channels, 2);
     for (int c = 0; c < channels; ++c) {
-        hi = std::max<int64_t>(hi, source->channel[c].max);
-        lo = std::min<int64_t>(lo, source->channel[c].min);
+        hi = std::max<int64_t>(hi, source.channel[c].max);
+        lo = std::min<int64_t>(lo, source.channel[c].min);
     }
     const int64_t peak = std::max(hi, -lo);
     return static_cast<double>(full) / static_cast<double>(peak + 1);
@@ -123,7 +123,7 @@ class Gain : public Operation {
         const int bits = source->format.bitsPerSample;
         if (bits == 8) fail(Fatal::kBoost8Bit);
         if (bits != 16) fail(Fatal::kBoostUnknownBits);
-        if (rule_ == kMaximize) maximiseFactor_ = maximiseFactor(source);
+        if (rule_ == kMaximize) maximiseFactor_ = maximiseFactor(analysed(*source, kNeedExtremes));
         plan.format = source->format;
         plan.steps = source->steps;
     }

@@ -39,6 +39,9 @@ int32_t slideBetween(const Settings& options, const PcmSource* a, const PcmSourc
 }  // namespace
 
 CompareResult* compareSources(const Settings& options, const RunState& state, PcmSource* first, PcmSource* second) {
+    // The comparison reads the sound's bounds of both sources.
+    analysed(*first, kNeedSound);
+    analysed(*second, kNeedSound);
     auto* result = apmallocZeroed<CompareResult>();
     result->first = first;
     result->second = second;

@@ -289,8 +289,10 @@ void analyseSource(const Settings& options, RunState& state, PcmSource* source, 
         const bool withMeans = reportMode != 0 && logLevelShown(kLevelInfo);
         scanWhole(*source, threshold, withMeans, totals, bounds, picture);
         if (withMeans) settleMeans(*source, totals.sums, mean, meanAbs);
+        source->analysed = kNeedSound | kNeedExtremes;
     } else if ((needs & kNeedSound) != 0) {
         scanSound(*source, threshold, bounds);
+        source->analysed = kNeedSound;
     }
 
     source->headSilence = kNoChannelYet;
@@ -340,4 +342,9 @@ void analyseSource(const Settings& options, RunState& state, PcmSource* source, 
     if (!anyLoud) source->available = 0;
 
     if (options.extraInfo) dumpBorder(options, *source, borderHead);
+}
+
+const PcmSource& analysed(const PcmSource& source, unsigned needs) {
+    if ((source.analysed & needs) != needs) fail(Fatal::kNotAnalysed);
+    return source;
 }

@@ -25,6 +25,11 @@ struct MeansAudit {
 };
 extern MeansAudit* meansAudit;
 
+// The source, for reading the figures `needs` names: they were worked out only when the
+// operation's row asked for them, and reading one that was not is an internal error rather
+// than a silent zero.
+const PcmSource& analysed(const PcmSource& source, unsigned needs);
+
 struct WavePicture;
 struct Settings;
 
