@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "support/op_run.h"
 
@@ -78,15 +79,45 @@ Values resample(const Values& v, long steps, double ratio) {
     return out;
 }
 
+// Source 2 added to source 1 at `offset` steps (negative: source 2 starts first), clamped; the
+// clamped samples are counted into `overflows`.
+Values mixAt(const Values& a, const Values& b, long offset, long& overflows) {
+    const long n1 = static_cast<long>(a.size()) / 2, n2 = static_cast<long>(b.size()) / 2;
+    const long start = std::min(offset, 0L), total = std::max(n1, offset + n2) - start;
+    Values mixed;
+    for (long t = start; t < start + total; t++) {
+        for (int c = 0; c < 2; c++) {
+            const long sum = (t >= 0 && t < n1 ? a[2 * t + c] : 0) +
+                             (t >= offset && t < offset + n2 ? b[2 * (t - offset) + c] : 0);
+            mixed.push_back(clamp16(sum));
+            overflows += mixed.back() != sum;
+        }
+    }
+    return mixed;
+}
+
+// Steps before the first whose sample is louder than the default threshold in either channel.
+long headSilence(const Values& v) {
+    long k = 0;
+    while (k < static_cast<long>(v.size()) / 2 && std::abs(v[2 * k]) <= 1024 && std::abs(v[2 * k + 1]) <= 1024) k++;
+    return k;
+}
+
 std::string overflowLine(const char* tag, long count) {
     return "W [" + std::string(tag) + "] found OverFlow, " + std::to_string(count) + " time(s).";
 }
 
 TEST(BlockBoundaries, LongStereoSources) {
     const Values a = pattern(kSteps, 1), b = pattern(kSteps, 2);
+    // A sound that starts after more than a block of silence, so that the search for its start
+    // crosses a block edge.
+    Values late(2 * 300000, 0);
+    const Values tail = pattern(kSteps - 300000, 3);
+    late.insert(late.end(), tail.begin(), tail.end());
     TempDir dir;
     writeFile(dir / "a.wav", makeWave(2, 16, kRate, a));
     writeFile(dir / "b.wav", makeWave(2, 16, kRate, b));
+    writeFile(dir / "late.wav", makeWave(2, 16, kRate, late));
 
     Values doubled;
     long doubledOverflows = 0;
@@ -96,37 +127,35 @@ TEST(BlockBoundaries, LongStereoSources) {
     }
     Values reversed;
     for (long k = kSteps - 1; k >= 0; k--) reversed.insert(reversed.end(), {a[2 * k], a[2 * k + 1]});
-    const long offset = 1000;
-    Values mixed;
-    long mixOverflows = 0;
-    for (long t = 0; t < kSteps + offset; t++) {
-        for (int c = 0; c < 2; c++) {
-            const long sum = (t < kSteps ? a[2 * t + c] : 0) + (t >= offset ? b[2 * (t - offset) + c] : 0);
-            mixed.push_back(clamp16(sum));
-            mixOverflows += mixed.back() != sum;
-        }
-    }
+    long mixOverflows = 0, edgeOverflows = 0, lateOverflows = 0;
+    const Values mixed = mixAt(a, b, 1000, mixOverflows);
+    // Source 1 ends one step before the end of the result's last block, where only source 2 lies.
+    const Values edge = mixAt(a, b, 1, edgeOverflows);
+    // Aligned on the starts of the sounds: source 2 starts first.
+    const Values aligned = mixAt(a, late, headSilence(a) - headSilence(late), lateOverflows);
 
     struct Case {
         std::vector<std::string> args;  // the sources and out.wav follow
-        bool twoSources;
+        const char* second;             // source 2, or null
         int rate;
         Values expected;
         std::vector<std::string> warnings;  // every line of the run that begins "W " or "E "
     } cases[] = {
-        {{"boost", "/m2", "/F"}, false, kRate, doubled, {overflowLine("B/A16", doubledOverflows)}},
-        {{"back"}, false, kRate, reversed, {}},
-        {{"head", "/L300001"}, false, kRate, Values(a.begin(), a.begin() + 2 * 300001), {}},
-        {{"cut", "/L-300001"}, false, kRate, Values(a.begin(), a.end() - 2 * 300001), {}},
-        {{"lofi", "/f16540"}, false, kRate, lofi(a, kSteps, 44100.0 / 16540.0, 4), {}},
-        {{"convert", "/f22050"}, false, 22050, resample(a, kSteps, 2.0), {}},
-        {{"mix", "/F", "/O1000"}, true, kRate, mixed, {overflowLine("MIX16", mixOverflows)}},
+        {{"boost", "/m2", "/F"}, nullptr, kRate, doubled, {overflowLine("B/A16", doubledOverflows)}},
+        {{"back"}, nullptr, kRate, reversed, {}},
+        {{"head", "/L300001"}, nullptr, kRate, Values(a.begin(), a.begin() + 2 * 300001), {}},
+        {{"cut", "/L-300001"}, nullptr, kRate, Values(a.begin(), a.end() - 2 * 300001), {}},
+        {{"lofi", "/f16540"}, nullptr, kRate, lofi(a, kSteps, 44100.0 / 16540.0, 4), {}},
+        {{"convert", "/f22050"}, nullptr, 22050, resample(a, kSteps, 2.0), {}},
+        {{"mix", "/F", "/O1000"}, "b.wav", kRate, mixed, {overflowLine("MIX16", mixOverflows)}},
+        {{"mix", "/F", "/O1"}, "b.wav", kRate, edge, {overflowLine("MIX16", edgeOverflows)}},
+        {{"mix", "/F"}, "late.wav", kRate, aligned, {overflowLine("MIX16", lateOverflows)}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         std::vector<std::string> args = c.args;
         args.push_back("a.wav");
-        if (c.twoSources) args.push_back("b.wav");
+        if (c.second != nullptr) args.push_back(c.second);
         args.push_back("out.wav");
         const RunResult run = runQor(args, dir.path, "C.UTF-8", true);
         EXPECT_EQ(run.exitCode, 1);

@@ -203,7 +203,8 @@ int unnamedFileMode(pid_t pid, const std::string& folder) {
 TEST(Destination, AStoppedOrOvertakenRunLeavesEveryFileAsItWas) {
     // What happens while the run waits with its complete result: a signal, or the source grows.
     constexpr int kSourceGrows = 0;
-    for (int event : {SIGTERM, SIGINT, SIGHUP, SIGKILL, kSourceGrows}) {
+    constexpr int kSourceRewritten = -1;  // the same length, other samples
+    for (int event : {SIGTERM, SIGINT, SIGHUP, SIGKILL, kSourceGrows, kSourceRewritten}) {
         SCOPED_TRACE(event);
         TempDir dir;
         const Bytes source = makeWave(2, 16, 8000, kSound);
@@ -234,10 +235,13 @@ TEST(Destination, AStoppedOrOvertakenRunLeavesEveryFileAsItWas) {
         // Only this user can read the result while it is written.
         EXPECT_EQ(mode, 0600) << "the run did not stop with its private temporary file";
         std::string tail;
-        if (event == kSourceGrows) {
-            Bytes grown = source;
-            grown.insert(grown.end(), {1, 2, 3, 4});
-            writeFile(dir / "a.wav", grown);
+        if (event == kSourceGrows || event == kSourceRewritten) {
+            Bytes changed = source;
+            if (event == kSourceGrows) changed.insert(changed.end(), {1, 2, 3, 4});
+            if (event == kSourceRewritten) changed.back() ^= 1;
+            // A rewrite within the same second must still show: the time has nanoseconds.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            writeFile(dir / "a.wav", changed);
             char buffer[4096];
             for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) tail.append(buffer, static_cast<size_t>(n));
         } else {
@@ -246,7 +250,7 @@ TEST(Destination, AStoppedOrOvertakenRunLeavesEveryFileAsItWas) {
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         close(err[0]);
-        if (event == kSourceGrows) {
+        if (event == kSourceGrows || event == kSourceRewritten) {
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << "status " << status;
             EXPECT_EQ(tail.substr(tail.rfind("W [")), "W [B/A16] found OverFlow, 3 time(s).\n"
                                                        "E [QOR] source file changed while read. [a.wav]\n");

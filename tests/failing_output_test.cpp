@@ -35,13 +35,14 @@ TEST(FailingOutput, TheRunEndsWithItsLineAndLeavesNothingBehind) {
         std::vector<std::string> args;
         std::string err;
         int filesWhenWritable;  // the exit code of the same run without the condition
+        const char* notReached = nullptr;  // a line of the operation that a refusal comes before
     } cases[] = {
         {"missing folder", kMissingFolder, {"boost", "/m2", "a.wav", "gone/out.wav"},
          "E [OUTPUT] cannot output [gone/out.wav]\n", 1},
         {"missing folder, naked", kMissingFolder, {"reverse", "/N", "a.wav", "gone/out.wav"},
          "E [OUTPUT2] cannot output [gone/out.PHL]\n", 1},
         {"read-only folder", kReadOnlyFolder, {"mix", "a.wav", "a.wav", "out.wav"},
-         "E [OUTPUT] cannot output [out.wav]\n", 1},
+         "E [OUTPUT] cannot output [out.wav]\n", 1, "- [MIX] End MIX"},
         {"read-only folder, overwrite", kReadOnlyFolder, {"boost", "/m2", "/W", "a.wav"},
          "E [OUTPUT] cannot output [a.wav]\n", 1},
         {"read-only folder, split", kReadOnlyFolder, {"lrsprit", "a.wav", "out.wav"},
@@ -92,6 +93,10 @@ TEST(FailingOutput, TheRunEndsWithItsLineAndLeavesNothingBehind) {
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out.find("- [OUTPUT2] Filename"), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("finish"), std::string::npos);
+        // A destination that cannot be written is refused before any sample is computed.
+        if (c.notReached != nullptr) {
+            EXPECT_EQ(r.out.find(c.notReached), std::string::npos) << r.out;
+        }
         EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.wav"});
         EXPECT_EQ(readFile(dir / "a.wav"), source);
     }
