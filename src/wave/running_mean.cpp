@@ -4,6 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "base/target_clones.h"
+
 namespace {
 
 // Two doubles worked on together; every operation is the IEEE one of each element.
@@ -95,8 +97,7 @@ void addTail(const uint8_t* data, int64_t from, int64_t count, int lanes, int32_
 // A chunk of 16-bit steps without padding, as one run of interleaved samples, 8 at a time in
 // 32-bit lanes.
 template <int Channels>
-__attribute__((target_clones("avx2", "default"))) void chunkFlat16(const uint8_t* data, int64_t steps,
-                                                                   ChunkFigures& out) {
+QOR_AVX2_CLONES void chunkFlat16(const uint8_t* data, int64_t steps, ChunkFigures& out) {
     constexpr int kLanes = 8;
     typedef int16_t Samples __attribute__((vector_size(kLanes * 2)));
     typedef int32_t Lanes __attribute__((vector_size(kLanes * 4)));
@@ -127,8 +128,7 @@ __attribute__((target_clones("avx2", "default"))) void chunkFlat16(const uint8_t
 // flipped) widen to 16-bit lanes, which sum up to 128 vectors (at most 128 * 128 = 2^14) before
 // they are added into 32-bit lanes.
 template <int Channels>
-__attribute__((target_clones("avx2", "default"))) void chunkFlat8(const uint8_t* data, int64_t steps,
-                                                                  ChunkFigures& out) {
+QOR_AVX2_CLONES void chunkFlat8(const uint8_t* data, int64_t steps, ChunkFigures& out) {
     constexpr int kLanes = 16;
     typedef int8_t Samples __attribute__((vector_size(kLanes)));
     typedef int16_t Words __attribute__((vector_size(kLanes * 2)));
