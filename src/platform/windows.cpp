@@ -52,8 +52,6 @@ int errnoOf(DWORD code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
     case ERROR_BAD_NETPATH:
     case ERROR_BAD_NET_NAME:
         return ENOENT;
@@ -79,6 +77,9 @@ int errnoOf(DWORD code) {
         return EPIPE;
     case ERROR_FILENAME_EXCED_RANGE:
         return ENAMETOOLONG;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+        return EINVAL;
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
         return ENOMEM;
@@ -155,20 +156,38 @@ int describe(HANDLE handle, FileInfo& info) {
         info.links = 1;
         return 0;
     }
-    BY_HANDLE_FILE_INFORMATION about;
-    if (!GetFileInformationByHandle(handle, &about)) return failure();
-    info.directory = (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // The calls by information class: Wine answers them for a standard handle on a file, where
+    // GetFileInformationByHandle fails.
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
+        return failure();
+    }
+    info.directory = standard.Directory != 0;
     info.regular = !info.directory;
-    info.size = static_cast<int64_t>((static_cast<uint64_t>(about.nFileSizeHigh) << 32) | about.nFileSizeLow);
-    const int64_t written = static_cast<int64_t>(
-        (static_cast<uint64_t>(about.ftLastWriteTime.dwHighDateTime) << 32) | about.ftLastWriteTime.dwLowDateTime);
-    info.modified = (written - kEpochDifference) * 100;
+    info.size = standard.EndOfFile.QuadPart;
+    info.modified = (basic.LastWriteTime.QuadPart - kEpochDifference) * 100;
     // The read-only attribute stands for the write permission bits; there is no owner or group.
-    info.mode = (about.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    info.mode = (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
     if (info.directory) info.mode |= 0111;
-    info.links = about.nNumberOfLinks;
-    info.device = about.dwVolumeSerialNumber;
-    info.inode = (static_cast<uint64_t>(about.nFileIndexHigh) << 32) | about.nFileIndexLow;
+    info.links = standard.NumberOfLinks;
+    // The volume and the file's number on it tell one file from another, as device and inode.
+    FILE_ID_INFO id;
+    BY_HANDLE_FILE_INFORMATION about;
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+        uint64_t low = 0;
+        uint64_t high = 0;
+        memcpy(&low, id.FileId.Identifier, 8);
+        memcpy(&high, id.FileId.Identifier + 8, 8);
+        info.device = id.VolumeSerialNumber;
+        info.inode = low ^ high;
+    } else if (GetFileInformationByHandle(handle, &about)) {
+        info.device = about.dwVolumeSerialNumber;
+        info.inode = (static_cast<uint64_t>(about.nFileIndexHigh) << 32) | about.nFileIndexLow;
+    } else {
+        return failure();
+    }
     return 0;
 }
 
@@ -260,6 +279,14 @@ constexpr DWORD kStandardHandles[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_
 }  // namespace
 
 int statPath(const std::string& name, FileInfo& info) {
+    // A name no Windows file system takes is said so here, before a run writes anything under
+    // it (Wine would look it up and find nothing).
+    const std::wstring path = wide(name);
+    size_t component = 0;
+    for (const wchar_t c : path) {
+        component = c == L'\\' || c == L'/' ? 0 : component + 1;
+        if (component > 255) return -ENAMETOOLONG;
+    }
     const HANDLE handle = openExisting(name, FILE_READ_ATTRIBUTES);
     if (handle == INVALID_HANDLE_VALUE) return failure();
     const int result = describe(handle, info);
