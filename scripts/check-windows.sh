@@ -52,16 +52,18 @@ trap finish EXIT
 # under Wine), `stdin FILE` (standard input read from the file) or `pipe FILE` (from a pipe),
 # `sjis` (the locale names Shift_JIS: LC_ALL=ja_JP.SJIS).
 # The Windows arguments are the Linux ones with "/" written "\" inside file names; in `drive`
-# rows every file name is also made absolute, with Wine's drive Z: before it.
+# rows every file name is also made absolute, with Wine's drive Z: before it. The folders' names
+# hold dots, so that a "\" not taken for a separator puts a picture, a naked result or a half of
+# the split under another name.
 # Expectation: `same` (as the Linux build), `refused NAME` (exit code 255, the line
 # "E [OUTPUT] cannot output [NAME]" last on the error stream, and nothing changed), `code N`
 # (the exit code as Windows reports it, read through cmd.exe's %ERRORLEVEL%).
 ROWS=(
-  "backslash-picture | dir d; wave d/in.wav st             | boost /G /m2 d/in.wav d/out.wav           | same"
-  "backslash-split   | dir d; wave d/in.wav st             | lrsprit /g d/in.wav d/part.wav            | same"
-  "backslash-naked   | dir d; wave d/in.wav st             | boost /N /G500 /m2 d/in.wav d/raw           | same"
-  "backslash-info    | dir d; dir d/e; wave d/e/in.wav mo  | info /G d/e/in.wav                       | same"
-  "drive-letter      | dir d; wave d/in.wav st             | boost /G /B-3 d/in.wav d/out.wav          | drive"
+  "backslash-picture | dir d.x; wave d.x/in.wav st         | boost /G /m2 d.x/in.wav d.x/out           | same"
+  "backslash-split   | dir d.x; wave d.x/in.wav st         | lrsprit /g d.x/in.wav d.x/part            | same"
+  "backslash-naked   | dir d.x; wave d.x/in.wav st         | boost /N /G500 /m2 d.x/in.wav d.x/raw     | same"
+  "backslash-info    | dir d.x; dir d.x/e; wave d.x/e/in.wav mo | info /G d.x/e/in.wav                | same"
+  "drive-letter      | dir d; wave d/in.wav st             | boost /G /B-3 d/in.wav d/out              | drive"
   "japanese          | wave 入力.wav st                    | boost /G /m2 入力.wav 出力.wav            | same"
   "japanese-folder   | dir 音声; wave 音声/元.wav st       | lrsprit 音声/元.wav 音声/分割.wav         | same"
   "japanese-ext      | wave 入力.wav mo                    | reverse 入力.wav 出力                     | same"
@@ -140,8 +142,8 @@ windows_arg() {
   printf '%s' "${a//\//\\}"
 }
 
-cases=0 failed=0
-fail() { echo "FAIL $name: $*"; failed=$((failed + 1)); }
+cases=0 failed=0 case_failed=0
+fail() { echo "FAIL $name: $*"; case_failed=1; }
 for row in "${ROWS[@]}"; do
   IFS='|' read -r name setup args expect <<<"$row"
   name=$(echo $name) setup=$(echo "$setup" | sed 's/^ *//; s/ *$//') expect=$(echo $expect)
@@ -152,7 +154,7 @@ for row in "${ROWS[@]}"; do
   [[ $expect != drive ]] || drive=1
   wargs=()
   for k in "${!largs[@]}"; do wargs+=("$(windows_arg "${largs[k]}" "$drive" "$W/w" "$k")"); done
-  cases=$((cases + 1))
+  cases=$((cases + 1)) case_failed=0
   run "$W" w "$setup" "${wargs[@]}"
   case $expect in
     same | drive)
@@ -193,6 +195,7 @@ for row in "${ROWS[@]}"; do
   esac
   # No temporary file may be left in the folder.
   grep -q '\.qor-' "$W/ls" && fail "temporary file left: $(grep '\.qor-' "$W/ls" | cut -f1 | tr '\n' ' ')"
+  failed=$((failed + case_failed))
 done
 echo "$cases cases, $failed failed"
 ((failed == 0))
