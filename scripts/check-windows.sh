@@ -45,6 +45,7 @@ finish() { if ((keep)); then echo "check-windows: kept $root" >&2; else rm -rf "
 trap finish EXIT
 "$makewave" "$root/st.wav" 3 2 16 >/dev/null
 "$makewave" "$root/mo.wav" 2 1 16 >/dev/null
+"$makewave" "$root/long.wav" 300 2 16 >/dev/null   # 53 MB: a run long enough to be stopped
 
 # The table. name | setup | Linux arguments | expectation
 # Setup, separated by ";": `wave NAME SOURCE` (a copy of st.wav or mo.wav), `dir NAME`, `old NAME`
@@ -57,7 +58,10 @@ trap finish EXIT
 # the split under another name.
 # Expectation: `same` (as the Linux build), `refused NAME` (exit code 255, the line
 # "E [OUTPUT] cannot output [NAME]" last on the error stream, and nothing changed), `code N`
-# (the exit code as Windows reports it, read through cmd.exe's %ERRORLEVEL%).
+# (the exit code as Windows reports it, read through cmd.exe's %ERRORLEVEL%), `stopped` (the run
+# is sent SIGINT once its temporary file exists, which Wine hands to the program as Ctrl-C: it
+# must end with STATUS_CONTROL_C_EXIT, whose low byte 58 is the exit code Wine gives, and leave
+# the folder as it was).
 ROWS=(
   "backslash-picture | dir d.x; wave d.x/in.wav st         | boost /G /m2 d.x/in.wav d.x/out           | same"
   "backslash-split   | dir d.x; wave d.x/in.wav st         | lrsprit /g d.x/in.wav d.x/part            | same"
@@ -80,13 +84,15 @@ ROWS=(
   "usage-shift-jis   | sjis                                | --help                                    | same"
   "exit-minus-1      | -                                   | info missing.wav                          | code -1"
   "exit-files        | wave in.wav st                      | lrsprit in.wav part.wav                   | code 2"
+  "ctrl-c-new        | wave in.wav long                    | lofi /b8 /f8000 in.wav out.wav            | stopped"
+  "ctrl-c-existing   | wave in.wav long; old out.wav       | lofi /b8 /f8000 in.wav out.wav            | stopped"
+  "ctrl-c-split      | wave in.wav long; old out_Lch.wav   | lrsprit /G in.wav out.wav                 | stopped"
 )
 
-# Runs a qor command line in folder $1 with the Windows build ($2 = w) or the Linux one (l);
-# $3 is the setup, the rest the arguments. Leaves rc, out, err and ls beside the folder.
-run() {
-  local d=$1 side=$2 setup=$3 item word input="" how="" locale=C.UTF-8
-  shift 3
+# Makes the files of setup $2 in folder $1/w; sets input, how and locale for the run.
+prepare() {
+  local d=$1 setup=$2 item word
+  input="" how="" locale=C.UTF-8
   local IFS=';'
   for item in $setup; do
     IFS=' ' read -ra word <<<"$item"
@@ -102,7 +108,14 @@ run() {
       *) echo "check-windows: unknown setup $item" >&2; exit 2 ;;
     esac
   done
-  IFS=' '
+}
+
+# Runs a qor command line in folder $1 with the Windows build ($2 = w) or the Linux one (l);
+# $3 is the setup, the rest the arguments. Leaves rc, out, err and ls beside the folder.
+run() {
+  local d=$1 side=$2 setup=$3
+  shift 3
+  prepare "$d" "$setup"
   local launch=("$linux") pre=()
   [[ $side == l ]] || launch=("${runner[@]}" "$exe")
   # A read-only file is refused on Linux only to a user other than root.
@@ -155,6 +168,26 @@ for row in "${ROWS[@]}"; do
   wargs=()
   for k in "${!largs[@]}"; do wargs+=("$(windows_arg "${largs[k]}" "$drive" "$W/w" "$k")"); done
   cases=$((cases + 1)) case_failed=0
+  if [[ $expect == stopped ]]; then
+    prepare "$W" "$setup"
+    (cd "$W/w" && find . -mindepth 1 -printf '%P\t%y\t%s\n' | LC_ALL=C sort) >"$W/before"
+    (cd "$W/w" && exec "${runner[@]}" "$exe" "${wargs[@]}" </dev/null >"$W/out" 2>"$W/err") &
+    pid=$!
+    seen=0
+    for ((k = 0; k < 3000; k++)); do
+      if compgen -G "$W/w/.*.qor-*" >/dev/null; then seen=1; break; fi
+      sleep 0.005
+    done
+    kill -INT "$pid" 2>/dev/null
+    wait "$pid"
+    echo $? >"$W/rc"
+    ((seen)) || fail "no temporary file seen before the run ended"
+    [[ $(<"$W/rc") == 58 ]] || fail "exit code $(<"$W/rc"), not 58 (STATUS_CONTROL_C_EXIT)"
+    (cd "$W/w" && find . -mindepth 1 -printf '%P\t%y\t%s\n' | LC_ALL=C sort) >"$W/ls"
+    cmp -s "$W/before" "$W/ls" || fail "the folder changed: $(diff "$W/before" "$W/ls" | grep '^[<>]' | tr '\t\n' '  ')"
+    failed=$((failed + case_failed))
+    continue
+  fi
   run "$W" w "$setup" "${wargs[@]}"
   case $expect in
     same | drive)
