@@ -1,6 +1,5 @@
 #include "bitmap/waveform.h"
 
-
 #include <climits>
 #include <cmath>
 #include <cstring>
