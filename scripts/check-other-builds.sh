@@ -59,9 +59,11 @@ if ((windows)); then
   (cd build-windows && cpack -G ZIP >/dev/null)
   took "the Windows build and zip"
   say "starting Wine in $WINEPREFIX (the first start makes the prefix)..."
-  "$wine" cmd /c exit 0 >/dev/null 2>&1 || true
-  "$wineserver" -p
+  # The server first, kept running: every later start of a program then finds it. It exits 2
+  # when one already serves this prefix, which then serves the runs.
+  "$wineserver" -p || (($? == 2))
   trap '"$wineserver" -k 2>/dev/null || true' EXIT
+  "$wine" cmd /c exit 0 >/dev/null 2>&1 || true
   took "Wine's start"
   say "the differential matrix, build/qor against build-windows/qor.exe under Wine..."
   bash scripts/compare-builds.sh --binaries build/qor build-windows/qor.exe --runner "$wine" --windows --jobs 6
