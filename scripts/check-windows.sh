@@ -52,7 +52,8 @@ trap finish EXIT
 # (an older file of that name), `readonly NAME` (no write permission: the read-only attribute
 # under Wine), `stdin FILE` (standard input read from the file) or `pipe FILE` (from a pipe),
 # `sjis` (the locale names Shift_JIS: LC_ALL=ja_JP.SJIS).
-# The Windows arguments are the Linux ones with "/" written "\" inside file names; in `drive`
+# The Windows arguments are the Linux ones with "/" written "\" inside file names (and /dev/null
+# written NUL: "NUL.WAV" in qor.exe's lines is read as "/dev/null.WAV"); in `drive`
 # rows every file name is also made absolute, with Wine's drive Z: before it. The folders' names
 # hold dots, so that a "\" not taken for a separator puts a picture, a naked result or a half of
 # the split under another name.
@@ -84,6 +85,7 @@ ROWS=(
   "usage-shift-jis   | sjis                                | --help                                    | same"
   "exit-minus-1      | -                                   | info missing.wav                          | code -1"
   "exit-files        | wave in.wav st                      | lrsprit in.wav part.wav                   | code 2"
+  "null-device       | wave in.wav st                      | boost /m2 in.wav /dev/null                | same"
   "ctrl-c-new        | wave in.wav long                    | lofi /b8 /f8000 in.wav out.wav            | stopped"
   "ctrl-c-existing   | wave in.wav long; old out.wav       | lofi /b8 /f8000 in.wav out.wav            | stopped"
   "ctrl-c-split      | wave in.wav long; old out_Lch.wav   | lrsprit /G in.wav out.wav                 | stopped"
@@ -135,7 +137,7 @@ run() {
     # Text lines end in CRLF; every "\" in a name is read as "/". The result of `stdout-result`
     # is no text and is left alone.
     # Shift_JIS text keeps its "\" bytes: they are the second bytes of some characters.
-    local names='s/\\/\//g'
+    local names='s/\\/\//g; s|NUL\.WAV|/dev/null.WAV|g'
     [[ $locale != ja_JP.SJIS ]] || names=''
     if [[ "$*" != *" -" ]]; then sed -i "s/\r\$//; $names" "$d/out"; fi
     sed -i "s/\r\$//; $names" "$d/err"
@@ -147,6 +149,8 @@ run() {
 # the operation word and options as they are.
 windows_arg() {
   local a=$1 drive=$2 folder=$3 index=$4
+  # The null device is NUL.
+  if [[ $a == /dev/null ]]; then printf 'NUL'; return; fi
   if ((index == 0)) || [[ $a == /* && $a != /*/* ]] || [[ $a == -* ]] || [[ $a == "" ]]; then
     printf '%s' "$a"
     return
