@@ -39,7 +39,7 @@ if ((portable)); then
   cmake --build --preset portable >/dev/null
   took "the portable build"
   say "the differential matrix, build/qor against build-portable/qor..."
-  bash scripts/compare-builds.sh --binaries build/qor build-portable/qor --jobs 2
+  bash scripts/compare-builds.sh --binaries build/qor build-portable/qor --jobs 4
   took "the portable matrix"
   say "injecting faults into build-portable/qor's runs..."
   bash scripts/inject-faults.sh build-portable/qor --quick --named-temporaries
@@ -66,7 +66,7 @@ if ((windows)); then
   "$wine" cmd /c exit 0 >/dev/null 2>&1 || true
   took "Wine's start"
   say "the differential matrix, build/qor against build-windows/qor.exe under Wine..."
-  bash scripts/compare-builds.sh --binaries build/qor build-windows/qor.exe --runner "$wine" --windows --jobs 6
+  bash scripts/compare-builds.sh --binaries build/qor build-windows/qor.exe --runner "$wine" --windows --jobs 10
   took "the Windows matrix"
   say "the Windows-only cases under Wine..."
   bash scripts/check-windows.sh build-windows/qor.exe build/qor --runner "$wine"

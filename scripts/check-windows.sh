@@ -48,10 +48,10 @@ trap finish EXIT
 "$makewave" "$root/long.wav" 300 2 16 >/dev/null   # 53 MB: a run long enough to be stopped
 
 # The table. name | setup | Linux arguments | expectation
-# Setup, separated by ";": `wave NAME SOURCE` (a copy of st.wav or mo.wav), `dir NAME`, `old NAME`
-# (an older file of that name), `readonly NAME` (no write permission: the read-only attribute
-# under Wine), `stdin FILE` (standard input read from the file) or `pipe FILE` (from a pipe),
-# `sjis` (the locale names Shift_JIS: LC_ALL=ja_JP.SJIS).
+# Setup, separated by ";": `wave NAME SOURCE` (a copy of st.wav, mo.wav or long.wav), `dir NAME`,
+# `old NAME` (an older file of that name), `readonly NAME` (no write permission: the read-only
+# attribute under Wine), `stdin FILE` (standard input read from the file) or `pipe FILE` (from a
+# pipe), `sjis` (the locale names Shift_JIS: LC_ALL=ja_JP.SJIS).
 # The Windows arguments are the Linux ones with "/" written "\" inside file names (and /dev/null
 # written NUL: "NUL.WAV" in qor.exe's lines is read as "/dev/null.WAV"); in `drive`
 # rows every file name is also made absolute, with Wine's drive Z: before it. The folders' names
