@@ -25,7 +25,10 @@ while (($#)); do
     --runner) (($# >= 2)) || usage; read -ra runner <<<"$2"; shift ;;
     --keep) keep=1 ;;
     -*) usage ;;
-    *) if [[ -z $exe ]]; then exe=$(realpath "$1"); elif [[ -z $linux ]]; then linux=$(realpath "$1"); else usage; fi ;;
+    *)
+      if [[ -z $exe ]]; then exe=$(realpath "$1")
+      elif [[ -z $linux ]]; then linux=$(realpath "$1")
+      else usage; fi ;;
   esac
   shift
 done
