@@ -59,8 +59,9 @@ if ((windows)); then
   (cd build-windows && cpack -G ZIP >/dev/null)
   took "the Windows build and zip"
   say "starting Wine in $WINEPREFIX (the first start makes the prefix)..."
-  # The server first, kept running: every later start of a program then finds it. It exits 2
-  # when one already serves this prefix, which then serves the runs.
+  # The server first, kept running: every later start of a program then finds it. It needs the
+  # prefix's folder, and exits 2 when one already serves this prefix, which then serves the runs.
+  mkdir -p "$WINEPREFIX"
   "$wineserver" -p || (($? == 2))
   trap '"$wineserver" -k 2>/dev/null || true' EXIT
   "$wine" cmd /c exit 0 >/dev/null 2>&1 || true
