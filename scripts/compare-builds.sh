@@ -5,10 +5,20 @@
 # (names, types, modes, link targets and bytes). Prints one line per differing case with a short
 # diff of what differs, then "N cases, M differ"; exits 0 only when no case differs.
 #
-#   scripts/compare-builds.sh REV [--keep]
+#   scripts/compare-builds.sh REV [--keep] [--jobs N]
+#   scripts/compare-builds.sh --binaries A B [--runner "CMD"] [--windows] [--keep] [--jobs N]
 #
 # REV is exported with `git archive` into a folder under /tmp and built there; the working tree
 # is built in build-compare/. Both are Release builds of the targets qor and qor-makewave only.
+# With --binaries nothing is built: the two given programs are compared (qor-makewave is taken
+# from beside A, or from build/), B run through the runner CMD when given (split into words:
+# "/usr/lib/wine/wine64" for a Windows build; the variables WINE* and HOME are passed to it).
+# --windows says B is a Windows build: its standard output and error stream may end lines with
+# CRLF (turned into LF before they are compared), the files' Unix permission bits are not
+# compared, and the cases that need what Windows does not have (Unix users, permission bits,
+# symbolic links, devices under /dev, file names that differ only in letter case) are left out,
+# counted by reason at the end. --jobs N runs N cases at a time (1 by default), for a runner
+# whose start takes long.
 # The inputs are written by scripts/compare_inputs.py (and qor-makewave for two tone files).
 # Each case runs once per binary in a fresh folder of its own holding copies of the inputs it
 # names, with relative file names and LC_ALL=C.UTF-8, so the two runs print the same names.
@@ -19,21 +29,34 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: scripts/compare-builds.sh REV [--keep]" >&2
+  echo "usage: scripts/compare-builds.sh REV [--keep] [--jobs N]" >&2
+  echo "       scripts/compare-builds.sh --binaries A B [--runner \"CMD\"] [--windows] [--keep] [--jobs N]" >&2
   exit 2
 }
-rev="" keep=0
-for arg in "$@"; do
-  case $arg in
+rev="" keep=0 bin_a="" bin_b="" runner=() windows=0 jobs=1
+while (($#)); do
+  case $1 in
     --keep) keep=1 ;;
+    --binaries) (($# >= 3)) || usage; bin_a=$(realpath "$2"); bin_b=$(realpath "$3"); shift 2 ;;
+    --runner) (($# >= 2)) || usage; read -ra runner <<<"$2"; shift ;;
+    --windows) windows=1 ;;
+    --jobs) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; jobs=$2; shift ;;
     -*) usage ;;
-    *) [[ -z $rev ]] || usage; rev=$arg ;;
+    *) [[ -z $rev ]] || usage; rev=$1 ;;
   esac
+  shift
 done
-[[ -n $rev ]] || usage
+[[ -n $rev || -n $bin_a ]] || usage
+[[ -z $rev || -z $bin_a ]] || usage
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-sha=$(git -C "$repo" rev-parse --verify --quiet "$rev^{commit}") || { echo "compare-builds: no revision $rev" >&2; exit 2; }
+if [[ -n $rev ]]; then
+  sha=$(git -C "$repo" rev-parse --verify --quiet "$rev^{commit}") || { echo "compare-builds: no revision $rev" >&2; exit 2; }
+  label_a="a: $rev" label_b="b: working tree"
+else
+  [[ -x $bin_a && -f $bin_b ]] || { echo "compare-builds: no program $bin_a or $bin_b" >&2; exit 2; }
+  label_a="a: $bin_a" label_b="b: $bin_b"
+fi
 umask 022
 root=$(mktemp -d /tmp/qorcmp.XXXXXX)
 chmod 755 "$root"  # the cases run as nobody must reach the binaries and their folders
@@ -60,16 +83,29 @@ build() {  # source folder, build folder, log file
     exit 2
   fi
 }
-note "building $rev (${sha:0:12}) in $root/rev-build"
-mkdir "$root/rev-src"
-git -C "$repo" archive "$sha" | tar -x -C "$root/rev-src"
-build "$root/rev-src" "$root/rev-build" "$root/rev-build.log"
-note "building the working tree in $repo/build-compare"
-build "$repo" "$repo/build-compare" "$root/tree-build.log"
-# Both binaries are called "qor" and found through PATH, so argv[0] is the same for both.
 mkdir -p "$root/bin/a" "$root/bin/b"
-cp "$root/rev-build/qor" "$root/bin/a/qor"
-cp "$repo/build-compare/qor" "$root/bin/b/qor"
+if [[ -n $rev ]]; then
+  note "building $rev (${sha:0:12}) in $root/rev-build"
+  mkdir "$root/rev-src"
+  git -C "$repo" archive "$sha" | tar -x -C "$root/rev-src"
+  build "$root/rev-src" "$root/rev-build" "$root/rev-build.log"
+  note "building the working tree in $repo/build-compare"
+  build "$repo" "$repo/build-compare" "$root/tree-build.log"
+  # Both binaries are called "qor" and found through PATH, so argv[0] is the same for both.
+  cp "$root/rev-build/qor" "$root/bin/a/qor"
+  cp "$repo/build-compare/qor" "$root/bin/b/qor"
+  makewave=$root/rev-build/qor-makewave
+  [[ -x $makewave ]] || makewave=$repo/build-compare/qor-makewave
+else
+  cp "$bin_a" "$root/bin/a/qor"
+  # B keeps its extension (qor.exe), which a runner may need to recognise it.
+  bin_b_name=qor
+  [[ $bin_b != *.exe ]] || bin_b_name=qor.exe
+  cp "$bin_b" "$root/bin/b/$bin_b_name"
+  makewave=$(dirname "$bin_a")/qor-makewave
+  [[ -x $makewave ]] || makewave=$repo/build/qor-makewave
+  [[ -x $makewave ]] || { note "no qor-makewave beside $bin_a or in build/"; exit 2; }
+fi
 
 # ---------------------------------------------------------------------------------------------
 # Inputs
@@ -77,8 +113,6 @@ cp "$repo/build-compare/qor" "$root/bin/b/qor"
 in=$root/in
 note "writing the inputs to $in"
 python3 "$repo/scripts/compare_inputs.py" "$in"
-makewave=$root/rev-build/qor-makewave
-[[ -x $makewave ]] || makewave=$repo/build-compare/qor-makewave
 "$makewave" "$in/mw16s.wav" 30.000023 2 16          # 1323001 steps, tones between silences
 "$makewave" "$in/mw22.wav" 100.00007 1 16 22050     # 2205001 steps at 22050 Hz
 declare -A steps
@@ -91,7 +125,18 @@ while read -r name n; do steps[${name%.wav}]=$n; done <"$in/steps.txt"
 # copy=SRC:DST (an input copied under another name), ro=DIR (a folder without write permission),
 # open (the case folder is writable by everyone), noread=FILE (mode 000), mode=FILE:MODE,
 # link=NAME:TARGET (a symbolic link to an existing file), dir=NAME (a folder of that name),
-# nobody (run as the user nobody), lc=LOCALE (instead of C.UTF-8).
+# nobody (run as the user nobody), lc=LOCALE (instead of C.UTF-8), posix=REASON (left out of a
+# run against a Windows build, for the reason named in the table below; nobody, link, noread and
+# mode leave a case out by themselves).
+
+# Why a case is left out of a run against a Windows build.
+declare -A left_out_reasons=(
+  [user]="runs as the Unix user nobody"
+  [link]="a symbolic link"
+  [mode]="Unix permission bits (mode=, noread=): only a read-only attribute on Windows"
+  [device]="a device under /dev"
+  [case]="a name that differs from the file's only in letter case, which Windows file systems ignore"
+)
 
 setups=() commands=()
 add() { setups+=("$1"); shift; commands+=("$*"); }
@@ -258,7 +303,7 @@ add - InFo m16.wav
 add - boost m16.wav /m2 out.wav
 add - boost m16.wav out.wav /m2
 add - boost -m2 m16.wav out.wav
-add - boost /m2 m16 out
+add posix=case boost /m2 m16 out
 add - boost /m2 m16.wave out
 add copy=m16.wav:IN.WAV boost /m2 IN out
 add copy=m16.wav:take.wave.WAV boost /m2 take.wave out
@@ -296,8 +341,8 @@ add exist=out.BMP boost /G /m2 m16.wav out.wav
 add exist=m16.BMP info /G m16.wav
 add mode=m16.wav:600 boost /W /m2 m16.wav
 add exist=out.wav,mode=out.wav:604 boost /m2 m16.wav out.wav
-add - boost /m2 m16.wav /dev/null
-add - boost /N /m2 m16.wav /dev/null
+add posix=device boost /m2 m16.wav /dev/null
+add posix=device boost /N /m2 m16.wav /dev/null
 long=$(printf 'n%.0s' {1..246})
 add - boost /m2 m16.wav $long.wav
 add - boost /m2 m16.wav ${long}xxxxxx.wav
@@ -482,19 +527,46 @@ run_side() {
       dir=*) mkdir "$d/w/${item#*=}" ;;
       nobody) pre=("${as_nobody[@]}") ;;
       lc=*) locale=${item#*=} ;;
+      posix=*) ;;
       *) note "unknown setup $item"; exit 2 ;;
     esac
   done
-  local rc=0
-  (cd "$d/w" && ulimit -t 60 && exec env -i PATH="$root/bin/$side:/usr/bin:/bin" LC_ALL="$locale" \
-    "${pre[@]}" qor "${args[@]}" <"/dev/null" >"$d/out" 2>"$d/err") || rc=$?
+  local rc=0 launch=(qor) passed=()
+  if [[ $side == b && -n $bin_b ]]; then
+    launch=("${runner[@]}" "$root/bin/b/$bin_b_name")
+    # The runner's own variables (a Wine prefix, its debug channels) and HOME.
+    passed=(HOME="${HOME:-/root}")
+    while IFS= read -r item; do passed+=("$item"); done < <(env | grep '^WINE' || true)
+  fi
+  (cd "$d/w" && ulimit -t 60 && exec env -i PATH="$root/bin/$side:/usr/bin:/bin" LC_ALL="$locale" "${passed[@]}" \
+    "${pre[@]}" "${launch[@]}" "${args[@]}" <"/dev/null" >"$d/out" 2>"$d/err") || rc=$?
   echo "$rc" >"$d/rc"
-  find "$d/w" -mindepth 1 -printf '%P\t%y\t%m\t%s\t%l\n' | LC_ALL=C sort >"$d/ls"
+  if ((windows)); then
+    # Text lines end in CRLF on Windows; the permission bits are not compared.
+    [[ $side == a ]] || sed -i 's/\r$//' "$d/out" "$d/err"
+    find "$d/w" -mindepth 1 -printf '%P\t%y\t%s\t%l\n' | LC_ALL=C sort >"$d/ls"
+  else
+    find "$d/w" -mindepth 1 -printf '%P\t%y\t%m\t%s\t%l\n' | LC_ALL=C sort >"$d/ls"
+  fi
+}
+
+# The reason case $1 is left out of a run against a Windows build, or nothing.
+left_out() {
+  local item items=()
+  [[ ${setups[$1]} == - ]] || IFS=, read -ra items <<<"${setups[$1]}"
+  for item in "${items[@]}"; do
+    case $item in
+      nobody) echo user; return ;;
+      link=*) echo link; return ;;
+      mode=* | noread=*) echo mode; return ;;
+      posix=*) echo "${item#*=}"; return ;;
+    esac
+  done
 }
 
 # The first lines of a unified diff of two files, indented.
 excerpt() {
-  diff -U2 --label "a: $rev" --label "b: working tree" "$1" "$2" | sed -n '3,16p' | sed 's/^/      /' || true
+  diff -U2 --label "$label_a" --label "$label_b" "$1" "$2" | sed -n '3,16p' | sed 's/^/      /' || true
 }
 
 # Reports case $1, whose two sides differ.
@@ -512,7 +584,7 @@ report() {
   done
   if ! cmp -s "$A/ls" "$B/ls"; then
     what+=("files in the folder")
-    details+="    files (name, type, mode, size, link):"$'\n'"$(excerpt "$A/ls" "$B/ls")"$'\n'
+    details+="    files (name, type,$( ((windows)) || echo ' mode,') size, link):"$'\n'"$(excerpt "$A/ls" "$B/ls")"$'\n'
   fi
   if grep -qE '\.qor-[0-9]+-[0-9]+'$'\t' "$A/ls" "$B/ls"; then what+=("temporary file left behind"); fi
   local first
@@ -541,25 +613,54 @@ note "running $total cases with both binaries"
 cases_started=$SECONDS
 mkdir "$root/a" "$root/b"
 differ=0 done_cases=()
-for ((i = 0; i < total; i++)); do
-  mkdir -p "$root/a/$i/w" "$root/b/$i/w"
-  # The two sides run at the same time; they share nothing but the inputs they copy.
-  run_side a "$i" &
-  side_a=$!
-  run_side b "$i" &
-  wait "$side_a" && wait $! || exit 2
-  if diff -rq --no-dereference "$root/a/$i" "$root/b/$i" >/dev/null 2>&1; then
-    done_cases+=("$root/a/$i" "$root/b/$i")
-  else
-    report "$i"
-    differ=$((differ + 1))
-  fi
+declare -A left_out_count=()
+# Runs case $1 with both binaries, at the same time: they share nothing but the inputs they copy.
+run_case() {
+  mkdir -p "$root/a/$1/w" "$root/b/$1/w"
+  run_side a "$1" &
+  local side_a=$!
+  run_side b "$1" &
+  wait "$side_a" && wait $!
+}
+# The cases go in groups of $jobs run at once, then compared in order.
+for ((start = 0; start < total; start += jobs)); do
+  group=() pids=()
+  for ((i = start; i < start + jobs && i < total; i++)); do
+    if ((windows)); then
+      reason=$(left_out "$i")
+      if [[ -n $reason ]]; then
+        left_out_count[$reason]=$((${left_out_count[$reason]:-0} + 1))
+        continue
+      fi
+    fi
+    run_case "$i" &
+    pids+=($!) group+=("$i")
+  done
+  for pid in "${pids[@]}"; do wait "$pid" || exit 2; done
+  for i in "${group[@]}"; do
+    if diff -rq --no-dereference "$root/a/$i" "$root/b/$i" >/dev/null 2>&1; then
+      done_cases+=("$root/a/$i" "$root/b/$i")
+    else
+      report "$i"
+      differ=$((differ + 1))
+    fi
+  done
   # Folders of equal cases go in batches: one removal per case would cost more than the case.
-  if ((!keep && (${#done_cases[@]} >= 100 || i == total - 1))) && ((${#done_cases[@]})); then
+  if ((!keep && (${#done_cases[@]} >= 100 || start + jobs >= total))) && ((${#done_cases[@]})); then
     remove "${done_cases[@]}"
     done_cases=()
   fi
 done
-note "$total cases run in $((SECONDS - cases_started)) s, $((SECONDS - started)) s with the builds and inputs"
-echo "$total cases, $differ differ"
+skipped=0
+for reason in "${!left_out_count[@]}"; do
+  echo "left out: ${left_out_count[$reason]} cases, ${left_out_reasons[$reason]}"
+  skipped=$((skipped + left_out_count[$reason]))
+done
+ran=$((total - skipped))
+note "$ran cases run in $((SECONDS - cases_started)) s, $((SECONDS - started)) s with the builds and inputs"
+if ((skipped)); then
+  echo "$ran cases, $differ differ ($skipped left out)"
+else
+  echo "$ran cases, $differ differ"
+fi
 ((differ == 0))

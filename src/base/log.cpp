@@ -90,8 +90,8 @@ QOR WAVE-Utility Ver.2.32
 )";
 
 void writeLine(FILE* stream, const std::string& text) {
-    fwrite(text.data(), 1, text.size(), stream);
-    if (text.back() != '\n') fputc('\n', stream);
+    platform::writeText(stream, text);
+    if (text.back() != '\n') platform::writeText(stream, "\n");
     fflush(stream);
 }
 
@@ -222,15 +222,15 @@ namespace {
 // ja_JP.cp932, ...). Only the name counts: such a locale is seldom installed, and without it the
 // C library would report its own ASCII character set.
 bool localeAsksForShiftJis() {
-    const char* locale = nullptr;
+    std::string locale;
     for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        const char* value = getenv(variable);
-        if (value != nullptr && *value != '\0') {
-            locale = value;
+        std::string value = platform::environmentValue(variable);
+        if (!value.empty()) {
+            locale = std::move(value);
             break;
         }
     }
-    if (locale == nullptr) return false;
+    if (locale.empty()) return false;
     // The character set stands after the dot and before any "@modifier".
     std::string name(locale);
     const size_t dot = name.find('.');
@@ -253,20 +253,27 @@ std::string usageText() {
     return localeAsksForShiftJis() ? platform::toShiftJis(text) : text;
 }
 
+namespace {
+
+// Writes the usage text to `stream`, in the character set usageText chose.
+void writeUsage(FILE* stream) {
+    const std::string text = usageText();
+    platform::writeText(stream, text, text != kUsageUtf8);
+    fflush(stream);
+}
+
+}  // namespace
+
 void printUsage(int code) {
     releaseLogLines();
     fflush(stdout);
-    std::string text = usageText();
-    fwrite(text.data(), 1, text.size(), stderr);
-    fflush(stderr);
+    writeUsage(stderr);
     throw QorExit{code};
 }
 
 void printHelp() {
     flushStreams();
-    const std::string text = usageText();
-    fwrite(text.data(), 1, text.size(), stdout);
-    fflush(stdout);
+    writeUsage(stdout);
     throw QorExit{0};
 }
 
@@ -276,8 +283,7 @@ void printVersion() {
     const std::string text(kUsageUtf8);
     const size_t start = text.find_first_not_of('\n');
     const std::string line = text.substr(start, text.find('\n', start) - start);
-    fwrite(line.data(), 1, line.size(), stdout);
-    fputc('\n', stdout);
+    platform::writeText(stdout, line + "\n");
     fflush(stdout);
     throw QorExit{0};
 }

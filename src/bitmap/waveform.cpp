@@ -1,7 +1,5 @@
 #include "bitmap/waveform.h"
 
-#include <strings.h>
-
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -161,11 +159,10 @@ bool isSourceFile(const std::string& picture, const RunState& state) {
 
 std::string pictureName(const char* name) {
     std::string picture(name);
-    size_t slash = picture.rfind('/');
-    size_t base = slash == std::string::npos ? 0 : slash + 1;
+    size_t base = platform::baseNameStart(picture);
     size_t dot = picture.rfind('.');
     if (dot != std::string::npos && dot >= base) {
-        if (strcasecmp(picture.c_str() + dot, ".BMP") == 0) return picture;
+        if (platform::compareIgnoringCase(picture.c_str() + dot, ".BMP") == 0) return picture;
         picture.erase(dot);
     }
     return picture + ".BMP";

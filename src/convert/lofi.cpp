@@ -6,6 +6,7 @@
 
 #include "base/options.h"
 #include "base/log.h"
+#include "base/target_clones.h"
 #include "engine/operation.h"
 #include "engine/result_writer.h"
 #include "base/format.h"
@@ -37,8 +38,7 @@ Quantiser quantiser(int32_t bits) {
 // dividend is below 2^17 in magnitude, so a quotient that is not whole lies at least 2^-17 of its
 // size from the nearest whole number, far more than single precision's 2^-24, and truncation
 // lands where integer division would. The loop is a flat run the compiler vectorises.
-__attribute__((target_clones("avx2", "default"))) void quantiseRun(int16_t* values, int64_t count,
-                                                                   Quantiser q) {
+QOR_AVX2_CLONES void quantiseRun(int16_t* values, int64_t count, Quantiser q) {
     for (int64_t n = 0; n < count; n++) {
         const int32_t level = static_cast<int32_t>(static_cast<float>(values[n] + q.offset) / q.divisor);
         values[n] = static_cast<int16_t>(level * q.spacing);

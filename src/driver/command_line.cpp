@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <strings.h>
 
 #include "base/log.h"
 #include "driver/operations.h"
@@ -130,7 +129,7 @@ void resetSettings() {
 }
 
 int32_t readIntegerValue(const char* text) {
-    long value = strtol(text, nullptr, 10);
+    const long long value = strtoll(text, nullptr, 10);
     if (value > INT32_MAX) return INT32_MAX;
     if (value < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(value);

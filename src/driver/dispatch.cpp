@@ -114,10 +114,12 @@ int runQor(int argc, const char* const* argv) {
             exitCode = state.filesWritten;
         }
         // Every result is complete: they are put in place together, none before the last read,
-        // and only while every source is as it was when the run opened it.
+        // and only while every source is as it was when the run opened it. The sources are
+        // closed first: on Windows a file still open cannot be replaced (a source is the
+        // destination with /W).
         checkSourcesUnchanged();
-        commitHeld();
         closeSources();
+        commitHeld();
         apmalloc(kReleaseAll);
         logLine(kLevelFinish, "- [QOR] finish QOR.");
         flushStreams();

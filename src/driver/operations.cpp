@@ -1,7 +1,5 @@
 #include "driver/operations.h"
 
-#include <strings.h>
-
 #include "convert/convert.h"
 #include "convert/lofi.h"
 #include "convert/sb8convert.h"
@@ -12,6 +10,7 @@
 #include "ops/lrcombine.h"
 #include "ops/mix.h"
 #include "ops/mono.h"
+#include "platform/platform.h"
 #include "wave/compare.h"
 #include "wave/source.h"
 #include "wave/stats.h"
@@ -74,7 +73,7 @@ const OperationRow kOperations[] = {
 
 const OperationRow* findOperation(const char* word) {
     for (const OperationRow& row : kOperations) {
-        if (strcasecmp(word, row.word) == 0) return &row;
+        if (platform::compareIgnoringCase(word, row.word) == 0) return &row;
     }
     return nullptr;
 }

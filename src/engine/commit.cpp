@@ -30,14 +30,8 @@ int copyFile(FileHandle from, FileHandle to, int64_t length, bool stream) {
 }
 
 // The folder of `path` with its trailing separator ("" for a bare name) and its last component.
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-std::string baseOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+std::string folderOf(const std::string& path) { return path.substr(0, platform::baseNameStart(path)); }
+std::string baseOf(const std::string& path) { return path.substr(platform::baseNameStart(path)); }
 
 // A private name in `folder` not taken yet, made by `make` (which creates the file under the
 // name it is given and returns 0, or a negative errno value); the name is remembered for the

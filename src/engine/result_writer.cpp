@@ -2,8 +2,6 @@
 
 #include "engine/operation.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -12,6 +10,7 @@
 #include "base/buffers.h"
 #include "base/options.h"
 #include "base/log.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -38,7 +37,7 @@ void reportWritten(RunState& state, const char* name, int64_t length) {
 // sample format, and with it the sign switch for signed 8-bit output.
 std::string nakedName(ResultWriter& result, const std::string& planned) {
     std::string name = planned;
-    if (name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".WAV") == 0) {
+    if (name.size() >= 4 && platform::compareIgnoringCase(name.c_str() + name.size() - 4, ".WAV") == 0) {
         name.resize(name.size() - 4);
         const int bits = result.format.bitsPerSample;
         if (bits == 8 && result.options->signed8Output) {

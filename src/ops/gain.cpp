@@ -8,6 +8,7 @@
 
 #include "base/options.h"
 #include "base/log.h"
+#include "base/target_clones.h"
 #include "engine/operation.h"
 #include "ops/overflow.h"
 
@@ -61,10 +62,10 @@ auto integerRule(Compute compute) {
 
 // One run of samples through the real rule with a finite factor. The product is monotonic in the
 // sample, so the samples that overflow are those outside [lowest, highest], worked out once from
-// the rule itself: counting them is a comparison of 16-bit values. Built twice, for processors with
-// and without AVX2, and chosen when the program starts: the same values either way.
-__attribute__((target_clones("avx2", "default"))) int32_t scaleRun(int16_t* values, int64_t count, double factor,
-                                                                   int16_t lowest, int16_t highest) {
+// the rule itself: counting them is a comparison of 16-bit values. Built twice where the loader can
+// choose (base/target_clones.h): the same values either way.
+QOR_AVX2_CLONES int32_t scaleRun(int16_t* values, int64_t count, double factor, int16_t lowest,
+                                 int16_t highest) {
     int32_t overflows = 0;
     for (int64_t i = 0; i < count; i++) {
         const int16_t v = values[i];

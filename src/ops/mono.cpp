@@ -10,6 +10,7 @@
 #include "engine/operation.h"
 #include "engine/result_writer.h"
 #include "ops/overflow.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -67,8 +68,7 @@ bool splitName(const char* name, const char* tag, char* out) {
     const size_t length = strlen(name);
     const size_t tagLength = strlen(tag);
     if (length + tagLength >= static_cast<size_t>(kNameBufferSize)) return false;
-    const char* component = strrchr(name, '/');
-    component = component == nullptr ? name : component + 1;
+    const char* component = name + platform::baseNameStart(name);
     const char* dot = strrchr(component, '.');
     const size_t at = dot == nullptr ? length : static_cast<size_t>(dot - name);
     memcpy(out, name, at);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -104,6 +106,25 @@ FileHandle openStandardInput(int& error);
 
 // `utf8` in Shift_JIS (code page 932), or `utf8` itself where it cannot be converted.
 std::string toShiftJis(const std::string& utf8);
+
+// The command line as UTF-8 strings, the program's name first. On POSIX the arguments are
+// taken as they are; on Windows they are read from the UTF-16 command line, whatever the code
+// page.
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+// The value of the environment variable `name` (UTF-8), empty when it is not set.
+std::string environmentValue(const char* name);
+// Writes `text` (UTF-8, or Shift_JIS when `shiftJis`) to `stream`, standard output or the error
+// stream, without flushing it. On POSIX these are the bytes as they are; on a Windows console the
+// characters are written as such, whatever the console's code page, and a redirected stream gets
+// the bytes with its line ends as CRLF.
+void writeText(FILE* stream, const std::string& text, bool shiftJis = false);
+
+// Compares two strings ignoring letter case, as the C library does in the current locale.
+int compareIgnoringCase(const char* a, const char* b);
+// Where the last component of `path` begins: just after its last folder separator, 0 when it
+// has none. The separator is '/'; on Windows also '\\' and the colon after a drive letter
+// ("C:take.wav").
+size_t baseNameStart(const std::string& path);
 
 // The stopping signals (terminate, interrupt, hang-up, or the console's close) remove every
 // name remembered below, then end the process as the signal would; a closed pipe and a

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <pthread.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -350,6 +351,22 @@ std::string toShiftJis(const std::string& utf8) {
     if (rc == static_cast<size_t>(-1) || inLeft != 0) return utf8;
     out.resize(out.size() - outLeft);
     return out;
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+std::string environmentValue(const char* name) {
+    const char* value = getenv(name);
+    return value != nullptr ? value : "";
+}
+
+void writeText(FILE* stream, const std::string& text, bool) { fwrite(text.data(), 1, text.size(), stream); }
+
+int compareIgnoringCase(const char* a, const char* b) { return strcasecmp(a, b); }
+
+size_t baseNameStart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
 }
 
 void prepareForWriting() {

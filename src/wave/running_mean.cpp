@@ -4,13 +4,7 @@
 #include <cstring>
 #include <type_traits>
 
-// The flat chunks are built twice, for processors with and without AVX2, and chosen when the
-// program starts; clang cannot clone templates, so there they are built once.
-#if defined(__clang__)
-#define CLONED_FOR_AVX2
-#else
-#define CLONED_FOR_AVX2 __attribute__((target_clones("avx2", "default")))
-#endif
+#include "base/target_clones.h"
 
 namespace {
 
@@ -103,8 +97,7 @@ void addTail(const uint8_t* data, int64_t from, int64_t count, int lanes, int32_
 // A chunk of 16-bit steps without padding, as one run of interleaved samples, 8 at a time in
 // 32-bit lanes.
 template <int Channels>
-CLONED_FOR_AVX2 void chunkFlat16(const uint8_t* data, int64_t steps,
-                                                                   ChunkFigures& out) {
+QOR_AVX2_CLONES void chunkFlat16(const uint8_t* data, int64_t steps, ChunkFigures& out) {
     constexpr int kLanes = 8;
     typedef int16_t Samples __attribute__((vector_size(kLanes * 2)));
     typedef int32_t Lanes __attribute__((vector_size(kLanes * 4)));
@@ -135,8 +128,7 @@ CLONED_FOR_AVX2 void chunkFlat16(const uint8_t* data, int64_t steps,
 // flipped) widen to 16-bit lanes, which sum up to 128 vectors (at most 128 * 128 = 2^14) before
 // they are added into 32-bit lanes.
 template <int Channels>
-CLONED_FOR_AVX2 void chunkFlat8(const uint8_t* data, int64_t steps,
-                                                                  ChunkFigures& out) {
+QOR_AVX2_CLONES void chunkFlat8(const uint8_t* data, int64_t steps, ChunkFigures& out) {
     constexpr int kLanes = 16;
     typedef int8_t Samples __attribute__((vector_size(kLanes)));
     typedef int16_t Words __attribute__((vector_size(kLanes * 2)));
