@@ -294,11 +294,6 @@ int placeOutput(OutputFile& file) {
     return file.error;
 }
 
-int commitOutput(OutputFile& file) {
-    if (prepareOutput(file) != 0) return file.error;
-    return placeOutput(file);
-}
-
 void abandonOutput(OutputFile& file) {
     if (file.fd == kNoFile && file.targetFd == kNoFile && file.temporary.empty() && file.staged.empty()) return;
     const platform::StopSignalsHeld signalsHeld;

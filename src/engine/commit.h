@@ -68,12 +68,11 @@ void writeOutput(OutputFile& file, const uint8_t* bytes, int64_t count);
 int64_t copyIntoOutput(OutputFile& file, platform::FileHandle from, int64_t offset, int64_t count);
 // Puts the complete file in place in two steps: prepareOutput readies it without changing any
 // name in use (mode, sync, a private name, reserved space), placeOutput then renames or copies
-// it into place; commitOutput does both. Each returns 0, or the failure, in which case the
+// it into place. Each returns 0, or the failure, in which case the
 // destination is as it was; only a write-through whose copy failed part way leaves it changed,
 // and then `kept` names the complete result when it could be kept.
 int prepareOutput(OutputFile& file);
 int placeOutput(OutputFile& file);
-int commitOutput(OutputFile& file);
 // Closes and removes what was written, leaving the destination as it was.
 void abandonOutput(OutputFile& file);
 
