@@ -425,6 +425,8 @@ for m in "" 0 1 -1 255 256 257 2147483647 -2147483648; do
   add - ask /V /m$m w16s22.wav
   add - ask /V /m$m l16s.wav
 done
+add - ask /V /m150 s16.wav  # s16's sound starts at step 300: the window starts at step 0
+add - ask /V /m151 s16.wav
 add - back /V /m256 p6s.wav out.wav
 add - compare /V /m300 l16s.wav big16sb.wav
 add - info /V /m300 midpad6.wav
@@ -478,6 +480,14 @@ for O in 0 1 -1 2999 3000 -3499 -3500 -3501 2147483647 -2147483647; do
   add - lrcombine /O$O m16.wav m16b.wav out.wav
 done
 for o in 0 1 -1 2999 -3500 2147483647 -2147483648; do add - subtract /o$o s16.wav s16b.wav out.wav; done
+# Source 2 with one step in a block of the result: its first step ends block 0, its last step is
+# all of block 1.
+for O in 262143 258645; do add - mix /O$O s16.wav s16b.wav out.wav; done
+# Sums, differences and gains that land on the ends of the range exactly.
+for c in "lrmono full16s.wav" "ccancel full16s.wav" "boost /m1 full16s.wav" "boost /m-1 full16s.wav" \
+  "boost /m-2 loud16m.wav" "mix /O3000 s16.wav full16s.wav" "mix /O1501 pad16s6.wav full16s.wav"; do
+  add - $c out.wav
+done
 for O in 262144 -262145 825000 825001; do add - mix /O$O l16s.wav big16sb.wav out.wav; done
 for b in 0 1 16 17; do
   for f in s16 l16s; do add - lofi /b$b $f.wav out.wav; done

@@ -193,6 +193,11 @@ def main():
     put("loud16m.wav", wave(1, 16, 44100, loud16m), 1501)
     put("few32.wav", wave(1, 16, 44100, spikes(3001, 32, 16)), 3001)
     put("few33.wav", wave(1, 16, 44100, spikes(3001, 33, 16)), 3001)
+    # The ends of the range on either channel and on both: the channels' sum or difference, a
+    # gain of 1 and a mix over silence land on 32767 and -32768 exactly, and beyond them.
+    full16s = signal(1001, 2, 16, 9000, [50, 60], [70, 80], 48)
+    full16s[500:506] = [[32767, 0], [0, 32767], [-32768, 0], [0, -32768], [32767, 32767], [-32768, 32767]]
+    put("full16s.wav", wave(2, 16, 44100, full16s), 1001)
     loud8m = signal(1201, 1, 8, 125, [20], [20], 17, rate=22050)
     loud8m[600:602] = [[-128], [127]]
     put("loud8m.wav", wave(1, 8, 22050, loud8m), 1201)
@@ -281,8 +286,9 @@ def main():
     block = lambda align: (1 << 20) // align  # steps per 1 MiB block
     put("l16s.wav", big(2, 16, 825001, [40, 20, 60, 10], [3000, 20001], [4000, 1], 40,
                         peaks=[(2 * block(4) - 1, 1, 31500)]), 825001)
-    put("l16m.wav", big(1, 16, 1650001, [50, 15, 60], [44100], [0], 41,
-                        peaks=[(1650000, 0, -31700)]), 1650001)
+    # l16m's last block holds one step, its peak: the last loud step is the first of its block.
+    put("l16m.wav", big(1, 16, 3 * block(2) + 1, [50, 15, 60], [44100], [0], 41,
+                        peaks=[(3 * block(2), 0, -31700)]), 3 * block(2) + 1)
     put("l8s.wav", big(2, 8, 1650001, [60, 20, 127, 40], [501, 70000], [3, 800], 42, rate=22050), 1650001)
     # Padded steps: the extremes go through a walk of their own.
     put("p6s.wav", big(2, 16, 550003, [40, 25, 55], [5000, 5001], [7000, 7001], 43, align=6,
