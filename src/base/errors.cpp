@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/log.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -115,26 +116,57 @@ static_assert(onlyPlainConversions(), "a line's conversions are %d and %s, witho
 
 }  // namespace
 
-void failWith(Fatal id, const char* conversions, ...) {
-    const FatalLine& line = kFatalLines[static_cast<size_t>(id)];
+namespace {
+
+// The line of `id` with its conversions filled, after checking that they fit it.
+std::string lineText(const FatalLine& line, Fatal id, const char* conversions, va_list args) {
     const Conversions expected = conversionsOf(line.text);
     if (strcmp(expected.letters, conversions) != 0) {
         fail(Fatal::kWrongArguments, static_cast<int>(id), conversions, expected.letters);
     }
-
-    va_list args;
-    va_start(args, conversions);
     va_list copy;
     va_copy(copy, args);
     const int length = vsnprintf(nullptr, 0, line.text, copy);
     va_end(copy);
     std::string text(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
     if (length > 0) vsnprintf(text.data(), text.size(), line.text, args);
-    va_end(args);
     text.resize(text.find('\0'));
+    return text;
+}
 
+// Writes the line (and the detail after it, when it has one) and ends the run.
+[[noreturn]] void endWith(const FatalLine& line, const std::string& text, const std::string& reason) {
     if (line.internal) logInternal("%s", text.c_str());
     const size_t feed = text.find('\n');
     if (feed != std::string::npos) logFatalWithDetail(text.substr(0, feed), text.substr(feed + 1));
-    logFatal("%s", text.c_str());
+    if (reason.empty()) logFatal("%s", text.c_str());
+    // The detail speaks under the line's own tag: "E [OUTPUT] ..." is followed by "  [OUTPUT] ...".
+    const size_t open = text.find('[');
+    const size_t close = text.find(']', open);
+    const std::string tag = open != std::string::npos && close != std::string::npos
+                                ? text.substr(open, close - open + 1)
+                                : std::string("[QOR]");
+    logFatalWithDetail(text, "  " + tag + " " + reason);
 }
+
+}  // namespace
+
+void failWith(Fatal id, const char* conversions, ...) {
+    const FatalLine& line = kFatalLines[static_cast<size_t>(id)];
+    va_list args;
+    va_start(args, conversions);
+    const std::string text = lineText(line, id, conversions, args);
+    va_end(args);
+    endWith(line, text, "");
+}
+
+void failWithReason(const char* reason, Fatal id, const char* conversions, ...) {
+    const FatalLine& line = kFatalLines[static_cast<size_t>(id)];
+    va_list args;
+    va_start(args, conversions);
+    const std::string text = lineText(line, id, conversions, args);
+    va_end(args);
+    endWith(line, text, reason != nullptr ? reason : "");
+}
+
+const char* systemReason(int error) { return platform::errorText(error); }

@@ -98,6 +98,8 @@ inline constexpr char kConversions[] = {conversionFor<Args>()..., '\0'};
 // Writes the line of `id` with `conversions` (as kConversions makes them) describing the
 // arguments that follow, and ends the run. Call it through fail.
 [[noreturn]] void failWith(Fatal id, const char* conversions, ...);
+// The same, with a detail line after it that gives `reason` under the line's own tag.
+[[noreturn]] void failWithReason(const char* reason, Fatal id, const char* conversions, ...);
 
 // Writes the line of `id`, its conversions filled with `args` in order, at the error level and
 // ends the run: with -1, or -2 for an internal consistency error. Arguments that do not fit the
@@ -105,4 +107,19 @@ inline constexpr char kConversions[] = {conversionFor<Args>()..., '\0'};
 template <typename... Args>
 [[noreturn]] void fail(Fatal id, Args... args) {
     failWith(id, fatal_detail::kConversions<Args...>, args...);
+}
+
+// The system's words for a failure, a negative errno value ("No space left on device").
+const char* systemReason(int error);
+
+// As fail, followed by a detail line that says why: the system's words for `error` (a negative
+// errno value), or the text `reason`. "E [OUTPUT] cannot output [x.wav]" is followed by
+// "  [OUTPUT] No space left on device".
+template <typename... Args>
+[[noreturn]] void failBecause(int error, Fatal id, Args... args) {
+    failWithReason(systemReason(error), id, fatal_detail::kConversions<Args...>, args...);
+}
+template <typename... Args>
+[[noreturn]] void failBecause(const char* reason, Fatal id, Args... args) {
+    failWithReason(reason, id, fatal_detail::kConversions<Args...>, args...);
 }

@@ -41,6 +41,8 @@ std::string resolvedPath(const std::string& name);
 // The folder for temporary files: $TMPDIR, or /tmp; with a trailing separator.
 std::string temporaryFolder();
 int processId();
+// The system's words for a failure, a negative errno value ("No space left on device").
+const char* errorText(int error);
 
 FileHandle openForReading(const std::string& name, int& error);
 // Opens an existing file for writing, without cutting it short (`truncate` for devices only).

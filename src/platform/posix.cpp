@@ -115,6 +115,8 @@ std::string temporaryFolder() {
 
 int processId() { return static_cast<int>(getpid()); }
 
+const char* errorText(int error) { return strerror(error < 0 ? -error : EIO); }
+
 FileHandle openForReading(const std::string& name, int& error) {
     const int f = open(name.c_str(), O_RDONLY | O_CLOEXEC);
     error = f < 0 ? failure() : 0;

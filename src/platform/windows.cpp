@@ -352,6 +352,27 @@ std::string temporaryFolder() {
 
 int processId() { return static_cast<int>(GetCurrentProcessId()); }
 
+const char* errorText(int error) {
+    // The words the Linux build prints, so that both builds explain a failure alike; the C
+    // runtime's own texts differ for some of these.
+    static constexpr struct {
+        int number;
+        const char* text;
+    } kTexts[] = {
+        {ENOENT, "No such file or directory"}, {EACCES, "Permission denied"}, {EEXIST, "File exists"},
+        {ENOSPC, "No space left on device"},   {EIO, "Input/output error"},   {EISDIR, "Is a directory"},
+        {ENOTDIR, "Not a directory"},          {EBADF, "Bad file descriptor"}, {EBUSY, "Device or resource busy"},
+        {EFBIG, "File too large"},             {EMFILE, "Too many open files"}, {EROFS, "Read-only file system"},
+        {EPERM, "Operation not permitted"},    {EINVAL, "Invalid argument"},   {ENOMEM, "Cannot allocate memory"},
+        {EXDEV, "Invalid cross-device link"},  {EAGAIN, "Resource temporarily unavailable"},
+    };
+    const int number = error < 0 ? -error : EIO;
+    for (const auto& entry : kTexts) {
+        if (entry.number == number) return entry.text;
+    }
+    return strerror(number);
+}
+
 FileHandle openForReading(const std::string& name, int& error) {
     const HANDLE handle = openExisting(name, GENERIC_READ);
     error = handle == INVALID_HANDLE_VALUE ? failure() : 0;
