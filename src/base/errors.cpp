@@ -65,7 +65,7 @@ constexpr FatalLine kFatalLines[] = {
 
     {Fatal::kOutOfMemory, false, "E [APMALLOC] cannot allocate memory."},
     {Fatal::kCannotOutput, false, "E [%s] cannot output [%s]"},
-    {Fatal::kCannotOutputKept, false, "E [%s] cannot output [%s]\n  [OUTPUT] complete result kept as [%s]"},
+    {Fatal::kCannotOutputKept, false, "E [%s] cannot output [%s]\n  [OUTPUT] old contents kept as [%s]"},
 
     {Fatal::kNoComparison, true, "E [%s] ERROR in compare or statistics."},
     {Fatal::kUnknownGainRule, true, "E [B/A16] LOGIC ERROR 1."},

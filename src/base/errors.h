@@ -56,7 +56,8 @@ enum class Fatal : int {
     // Resources and results
     kOutOfMemory,           // an allocation failed
     kCannotOutput,          // tag, name: a result or its file cannot be written
-    kCannotOutputKept,      // tag, name, kept name: the same, its complete result kept aside
+    kCannotOutputKept,      // tag, name, backup name: the same, and the destination's old bytes
+                            // could not be put back: they are kept in the backup
 
     // Internal consistency errors (the run ends with -2)
     kNoComparison,          // tag: a two-source operation without its comparison

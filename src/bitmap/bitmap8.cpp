@@ -151,7 +151,7 @@ int bitmapRectAround(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t yc, int
     return 0;
 }
 
-int bitmapWrite(const Bitmap8* canvas, std::function<void(const OutputFile&)> failed) {
+int bitmapWrite(const Bitmap8* canvas, HeldOutputs& held, std::function<void(const OutputFile&)> failed) {
     if (canvas == nullptr) return -1;
 
     uint8_t head[kBmpPixelOffset];
@@ -178,7 +178,7 @@ int bitmapWrite(const Bitmap8* canvas, std::function<void(const OutputFile&)> fa
     memcpy(head + kBmpFileHeaderSize + kBmpInfoHeaderSize, canvas->palette, kBmpPaletteBytes);
 
     const int64_t pixelBytes = static_cast<int64_t>(canvas->stride) * canvas->height;
-    return writeFileWhole(canvas->name, head, kBmpPixelOffset, canvas->pixels, pixelBytes, std::move(failed));
+    return writeFileWhole(held, canvas->name, head, kBmpPixelOffset, canvas->pixels, pixelBytes, {}, std::move(failed));
 }
 
 int bitmapRelease(Bitmap8* canvas) {

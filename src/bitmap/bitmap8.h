@@ -6,10 +6,10 @@
 // memory from the plain heap and logs nothing.
 #pragma once
 
-struct OutputFile;
-
 #include <cstdint>
 #include <functional>
+
+#include "engine/commit.h"
 
 inline constexpr int kBitmapNameSize = 260;  // 259 characters and the terminator
 inline constexpr int kBmpFileHeaderSize = 14;
@@ -80,6 +80,6 @@ int bitmapRectAround(Bitmap8* canvas, uint8_t colour, int32_t x, int32_t yc, int
 // Writes the BMP file under the canvas's name, to be put in place with the run's results: 0, or a
 // negative result when the file cannot be opened or written completely. `failed` reports a
 // picture that cannot be put in place at the end of the run.
-int bitmapWrite(const Bitmap8* canvas, std::function<void(const OutputFile&)> failed);
+int bitmapWrite(const Bitmap8* canvas, HeldOutputs& held, std::function<void(const OutputFile&)> failed);
 // Frees the canvas: 0, or -1 for no canvas.
 int bitmapRelease(Bitmap8* canvas);

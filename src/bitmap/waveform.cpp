@@ -211,6 +211,10 @@ std::unique_ptr<WavePicture> startPicture(const Settings& options, RunState& sta
     picture->state = &state;
     picture->name = pictureName(name.c_str());
     picture->resultName = resultName;
+    // A picture belongs beside a file: one named after a stream or a device ("-", /dev/stdin,
+    // /dev/null) would land among the devices or in the current folder under a dash.
+    platform::FileInfo pictured;
+    picture->besideDevice = name == "-" || (platform::statPath(name, pictured) == 0 && !pictured.regular);
     picture->channels = format.channels;
     picture->bytes = format.bitsPerSample / 8;
     picture->blockAlign = format.blockAlign;
@@ -289,7 +293,7 @@ void finishPicture(WavePicture& picture) {
     bool written = false;
     // A picture never takes the place of a source, nor of the result it pictures (a destination
     // named with the picture's extension).
-    const bool clashes = isSourceFile(name, *picture.state) || name == picture.resultName;
+    const bool clashes = isSourceFile(name, *picture.state) || name == picture.resultName || picture.besideDevice;
     if (!clashes && columns <= kWidestPlot) {
         Bitmap8* canvas = bitmapCreate(static_cast<int32_t>(columns + kSideMargins), kPictureHeight, name.c_str());
         if (canvas != nullptr) {
@@ -302,7 +306,7 @@ void finishPicture(WavePicture& picture) {
                     drawColumn(canvas, traceColour(picture.channels, c), picture.style, col, t.a[col], hi, prev);
                 }
             }
-            written = bitmapWrite(canvas, [name](const OutputFile&) {
+            written = bitmapWrite(canvas, picture.state->held, [name](const OutputFile&) {
                           logLine(kLevelWarning, "W [BITMAP] cannot output [%s]", name.c_str());
                       }) == 0;
             bitmapRelease(canvas);

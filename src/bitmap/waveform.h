@@ -22,6 +22,7 @@ struct WavePicture : StepObserver {
     RunState* state = nullptr;
     std::string name;        // the picture file
     std::string resultName;  // the file the picture shows, which it never replaces (empty: a source)
+    bool besideDevice = false;  // named after standard input, a pipe or a device: it is not made
     int channels;
     int bytes;           // bytes per sample
     int64_t blockAlign;  // bytes from one step to the next

@@ -86,7 +86,6 @@ void runProcessing(const OperationRow& row, const Settings& options, RunState& s
 // Ends a run that did not complete: nothing more is logged, no result is put in place, and what
 // the run opened and took is given back quietly.
 int abandonRun(int code) {
-    abandonHeld();
     closeSources();
     discardTrackedBuffers();
     flushStreams();
@@ -117,9 +116,11 @@ int runQor(int argc, const char* const* argv) {
         // and only while every source is as it was when the run opened it. The sources are
         // closed first: on Windows a file still open cannot be replaced (a source is the
         // destination with /W).
-        checkSourcesUnchanged();
+        checkSourcesUnchanged(state);
         closeSources();
-        commitHeld();
+        // Checked again once every result is synced and every file written through is locked,
+        // immediately before the first takes its place.
+        commitOutputs(state.held, [&state] { checkSourcesUnchanged(state); });
         apmalloc(kReleaseAll);
         logLine(kLevelFinish, "- [QOR] finish QOR.");
         flushStreams();

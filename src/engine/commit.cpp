@@ -10,8 +10,17 @@ using platform::kNoFile;
 
 namespace {
 
-void fail(OutputFile& file, int error) {
-    if (file.error == 0) file.error = error;
+// How long a write-through waits for another run that is writing the same file.
+constexpr int kLockWaitMilliseconds = 10000;
+
+constexpr const char* kReplacedReason = "the destination was replaced by another file during the run.";
+constexpr const char* kWrittenElsewhereReason = "another program has the destination open for writing.";
+constexpr const char* kLockedReason = "another run is writing the destination.";
+
+void fail(OutputFile& file, int error, const char* reason = nullptr) {
+    if (file.error != 0) return;
+    file.error = error;
+    file.reason = reason;
 }
 
 // Copies the first `length` bytes of `from` into `to`: at the same offsets, or in order where
@@ -33,117 +42,297 @@ int copyFile(FileHandle from, FileHandle to, int64_t length, bool stream) {
 std::string folderOf(const std::string& path) { return path.substr(0, platform::baseNameStart(path)); }
 std::string baseOf(const std::string& path) { return path.substr(platform::baseNameStart(path)); }
 
-// A private name in `folder` not taken yet, made by `make` (which creates the file under the
-// name it is given and returns 0, or a negative errno value); the name is remembered for the
-// stopping signals in `slot`. Returns the name, or empty with `error` set.
+// A private name in the file's folder not taken yet, `stem` followed by a number, made by `make`
+// (which creates the file under the name it is given and returns 0, or a negative errno value);
+// the name is remembered for the stopping signals in `slot`. Returns the name, or empty with
+// `error` set.
 template <typename Make>
-std::string privateName(const std::string& folder, const std::string& base, int& slot, int& error, Make make) {
+std::string privateName(const OutputFile& file, const std::string& stem, int& slot, int& error, Make make,
+                        bool numberedFirst = true) {
     const platform::StopSignalsHeld held;
-    // The name stays within the file-name limit however long the base is.
-    const std::string stem = folder + "." + base.substr(0, 200) + ".qor-" + std::to_string(platform::processId()) + "-";
     for (int attempt = 0; attempt < 100; attempt++) {
-        std::string name = stem + std::to_string(attempt);
+        std::string name = stem;
+        if (numberedFirst || attempt > 0) name.append(numberedFirst ? "" : "-").append(std::to_string(attempt));
         error = make(name);
         if (error == -EEXIST) continue;
         if (error != 0) return "";
-        slot = platform::rememberTemporaryName(name);
+        slot = platform::rememberTemporaryName(file.folder, name);
         return name;
     }
     error = -EEXIST;
     return "";
 }
 
-// Opens a temporary file in `folder` for reading and writing, readable by this user only: one
-// without a name where the file system has them, otherwise a private name.
-int openTemporary(OutputFile& file, const std::string& folder) {
+// ".NAME.qor-PID-" (and ".NAME.qor-backup-PID"): the stem of a result's private names, within
+// the file-name limit however long the name.
+std::string privateStem(const OutputFile& file, const char* kind, const char* end = "-") {
+    std::string stem(".");
+    stem.append(file.base, 0, 200).append(".qor-").append(kind).append(std::to_string(platform::processId()));
+    return stem.append(end);
+}
+
+// Opens a temporary file in the file's folder for reading and writing, readable by this user
+// only: one without a name where the file system has them, otherwise a private name.
+int openTemporary(OutputFile& file) {
     int error = 0;
-    file.fd = platform::createUnnamed(folder, error);
+    file.fd = platform::createUnnamedIn(file.folder, error);
     // Only a file system without unnamed files falls back to a name; any other failure (no
     // folder, no permission, no room) is the destination's failure.
     if (error != -EOPNOTSUPP) return error;
-    file.temporary = privateName(folder, baseOf(file.target), file.cleanupSlot, error, [&](const std::string& name) {
+    file.temporary = privateName(file, privateStem(file, ""), file.cleanupSlot, error, [&](const std::string& name) {
         int made = 0;
-        file.fd = platform::createExclusive(name, made);
+        file.fd = platform::createExclusiveIn(file.folder, name, made);
         return made;
     });
     return error;
 }
 
-// Gives the complete temporary file a private name in `folder` (a named temporary already has
-// one). Returns the name, or empty with `error` set.
-std::string nameTemporary(OutputFile& file, const std::string& folder, int& slot, int& error) {
-    if (!file.temporary.empty()) {
-        error = 0;
-        return file.temporary;
+// Whether the destination's name in its held folder is still what the run checked: the same
+// file, not a link put in its place, or still nothing when it did not exist. 0, or the refusal.
+int checkStillThere(OutputFile& file) {
+    platform::FileInfo now;
+    bool link = false;
+    const int missing = platform::statIn(file.folder, file.base, now, link);
+    if (!file.exists) {
+        if (missing == -ENOENT) return 0;
+        fail(file, missing == 0 ? -EEXIST : missing, missing == 0 ? kReplacedReason : nullptr);
+        return file.error;
     }
-    return privateName(folder, baseOf(file.target), slot, error,
-                       [&](const std::string& name) { return platform::nameUnnamed(file.fd, name); });
+    if (missing != 0 || link || now.id() != file.old.id()) {
+        fail(file, missing != 0 ? missing : -EEXIST, kReplacedReason);
+        return file.error;
+    }
+    return 0;
 }
 
-// After a write-through failed part way, links the complete result to a name of its own beside
-// the destination (or in the temporary folder when that folder takes no new name), so that it
-// is not lost with the run.
-void keepResult(OutputFile& file) {
-    for (const std::string& folder : {folderOf(file.target), platform::temporaryFolder()}) {
-        const std::string name = folder + baseOf(file.target) + ".qor-kept-" + std::to_string(platform::processId());
-        const int done = file.temporary.empty() ? platform::nameUnnamed(file.fd, name)
-                                                : platform::linkName(file.temporary, name);
-        if (done == 0) {
-            file.kept = name;
-            return;
-        }
-    }
+// Refuses to replace a file that another program holds open for writing (a recorder, a log
+// being appended): its later writes would go to the old, nameless file. `probe` is the file open
+// for reading only.
+int checkNotWrittenElsewhere(OutputFile& file, FileHandle probe) {
+    if (platform::writtenElsewhere(probe) == 1) fail(file, -EBUSY, kWrittenElsewhereReason);
+    return file.error;
 }
 
-// Readies a write-through: the destination is opened and the space for the result reserved
-// before any byte of it changes, so that a full disk refuses the copy while the destination is
-// still whole.
-int reserveTarget(OutputFile& file) {
+// Opens the destination to be written through: the very file that was checked, reached through
+// the held folder without following a link, locked against other runs.
+int lockTarget(OutputFile& file) {
     int error = 0;
-    file.targetFd = platform::openForWriting(file.target, false, error);
-    if (error != 0) return error;
-    return platform::reserve(file.targetFd, file.length);
+    const FileHandle probe = platform::openExistingIn(file.folder, file.base, false, error);
+    if (error != 0) {
+        fail(file, error, error == -ELOOP || error == -ENOENT ? kReplacedReason : nullptr);
+        return file.error;
+    }
+    platform::FileInfo seen;
+    error = platform::statFile(probe, seen);
+    if (error == 0 && seen.id() != file.old.id()) error = -EEXIST;
+    if (error == 0) {
+        checkNotWrittenElsewhere(file, probe);
+    } else {
+        fail(file, error, error == -EEXIST ? kReplacedReason : nullptr);
+    }
+    platform::closeFile(probe);
+    if (file.error != 0) return file.error;
+
+    file.targetFd = platform::openExistingIn(file.folder, file.base, true, error);
+    if (error == 0) error = platform::statFile(file.targetFd, seen);
+    if (error == 0 && seen.id() != file.old.id()) {
+        fail(file, -EEXIST, kReplacedReason);
+        return file.error;
+    }
+    if (error == 0) error = platform::lockFile(file.targetFd, kLockWaitMilliseconds);
+    if (error == -EAGAIN) {
+        fail(file, error, kLockedReason);
+        return file.error;
+    }
+    // What the file holds is read once it is locked: another run may have just written it.
+    if (error == 0) error = platform::statFile(file.targetFd, seen);
+    file.oldLength = seen.size;
+    fail(file, error);
+    return file.error;
 }
 
-// Copies the complete result into the existing destination, which keeps its owner and its other
-// names. The length is set after the copy, so the old contents are never cut short first; if
-// the copy fails, the complete result is kept under a name of its own.
+// Copies the locked destination's old bytes into a private backup beside it, synced with its
+// name, so that they survive any failure and any kill from here on. The result's room is
+// reserved first: a full disk refuses the write-through before anything is touched.
+int makeBackup(OutputFile& file) {
+    int error = platform::reserve(file.targetFd, file.length);
+    if (error != 0) return error;
+    const platform::StopSignalsHeld held;
+    // ".NAME.qor-backup-PID", numbered only when a run of the same number left one behind.
+    file.backup = privateName(
+        file, privateStem(file, "backup-", ""), file.backupSlot, error,
+        [&](const std::string& name) {
+            int made = 0;
+            file.backupFd = platform::createExclusiveIn(file.folder, name, made);
+            return made;
+        },
+        false);
+    if (file.backup.empty()) return error;
+    if (platform::cloneInto(file.targetFd, file.backupFd) != 0) {
+        error = platform::reserve(file.backupFd, file.oldLength);
+        if (error == 0) error = copyFile(file.targetFd, file.backupFd, file.oldLength, false);
+    }
+    if (error == 0) error = platform::sync(file.backupFd);
+    if (error == 0) error = platform::syncFolder(file.folder);
+    return error;
+}
+
+// Removes the backup (the destination is whole: old or new), or keeps it and names it.
+void dropBackup(OutputFile& file, bool keep) {
+    if (file.backupFd != kNoFile) platform::closeFile(file.backupFd);
+    file.backupFd = kNoFile;
+    if (keep) {
+        file.kept = file.folder.path + file.backup;
+    } else if (!file.backup.empty()) {
+        platform::removeIn(file.folder, file.backup);
+    }
+    file.backup.clear();
+    platform::forgetTemporaryName(file.backupSlot);
+}
+
+// Copies the complete result into the locked destination, which keeps its owner and its other
+// names: the result, its length, a sync. Any failure puts the old bytes back from the backup the
+// same way; the backup is kept only when that fails as well.
 int writeThrough(OutputFile& file) {
     int error = copyFile(file.fd, file.targetFd, file.length, false);
     if (error == 0) error = platform::setLength(file.targetFd, file.length);
     if (error == 0) error = platform::sync(file.targetFd);
+    bool restored = true;
+    if (error != 0) {
+        int back = copyFile(file.backupFd, file.targetFd, file.oldLength, false);
+        if (back == 0) back = platform::setLength(file.targetFd, file.oldLength);
+        if (back == 0) back = platform::sync(file.targetFd);
+        restored = back == 0;
+    }
+    dropBackup(file, !restored);
+    // Closing lets the lock go.
     const int closed = platform::closeFile(file.targetFd);
-    if (error == 0) error = closed;
     file.targetFd = kNoFile;
-    if (error != 0) keepResult(file);
-    return error;
+    return error != 0 ? error : closed;
 }
 
 // Readies a result that is renamed into place: the old file's mode (its owner and group were
-// given when the file was made), synced when it replaces a file, linked to a private name
-// beside the destination and closed. No name in use changes.
-int stageRename(OutputFile& file) {
-    int error = platform::setMode(file.fd, file.exists ? file.mode : platform::newFileMode());
-    if (error == 0 && file.exists) error = platform::sync(file.fd);
-    if (error != 0) return error;
-    const platform::StopSignalsHeld held;
-    file.staged = nameTemporary(file, folderOf(file.target), file.stagedSlot, error);
-    if (file.staged.empty()) return error;
-    // A failed close can mean the data never reached the disk: it counts as a failed write.
-    error = platform::closeFile(file.fd);
-    file.fd = kNoFile;
+// given when the file was made), synced, so that it lasts as soon as it has its name. No name
+// in use changes.
+int readyRename(OutputFile& file) {
+    int error = platform::setMode(file.fd, file.exists ? file.old.mode : platform::newFileMode());
+    if (error == 0) error = platform::sync(file.fd);
     return error;
 }
 
-struct Held {
-    std::unique_ptr<OutputFile> file;
-    std::function<void(const OutputFile&)> failed;
-};
-std::vector<Held> held;
+// Puts a readied result in place: a new name is linked to the unnamed file in one step that
+// replaces nothing; an existing file is replaced by a rename from a private name, given a moment
+// before. Either happens only while the destination is still the file the run checked.
+int renameIntoPlace(OutputFile& file) {
+    const platform::StopSignalsHeld held;
+    if (checkStillThere(file) != 0) return file.error;
+    if (file.exists) {
+        int error = 0;
+        const FileHandle probe = platform::openExistingIn(file.folder, file.base, false, error);
+        if (error == 0) {
+            checkNotWrittenElsewhere(file, probe);
+            platform::closeFile(probe);
+            if (file.error != 0) return file.error;
+        }
+    }
+    int error = 0;
+    if (file.temporary.empty() && !file.exists) {
+        error = platform::nameUnnamedIn(file.fd, file.folder, file.base);
+        if (error == -EEXIST) {
+            fail(file, error, kReplacedReason);
+            return file.error;
+        }
+    } else {
+        file.staged = file.temporary;
+        if (file.staged.empty()) {
+            file.staged = privateName(file, privateStem(file, ""), file.stagedSlot, error, [&](const std::string& name) {
+                return platform::nameUnnamedIn(file.fd, file.folder, name);
+            });
+            if (file.staged.empty()) return error;
+        }
+        // A failed close can mean the data never reached the disk: it counts as a failed write
+        // (Windows cannot rename a file still open).
+        error = platform::closeFile(file.fd);
+        file.fd = kNoFile;
+        if (error == 0) error = platform::renameIn(file.folder, file.staged, file.base);
+        if (error != 0) return error;
+    }
+    if (error == 0 && file.fd != kNoFile) {
+        error = platform::closeFile(file.fd);
+        file.fd = kNoFile;
+    }
+    // The private name (a named temporary's own, when it had one) is the destination's now:
+    // nothing is left to remove.
+    file.staged.clear();
+    file.temporary.clear();
+    platform::forgetTemporaryName(file.stagedSlot);
+    platform::forgetTemporaryName(file.cleanupSlot);
+    return error;
+}
+
+// Readies a file without changing any name in use or any byte of a destination: a renamed
+// result is synced, a write-through's destination locked.
+int prepareOutput(OutputFile& file) {
+    if (file.error != 0 || file.fd == kNoFile) return file.error;
+    if (file.way == OutputFile::Way::kRename) fail(file, readyRename(file));
+    if (file.way == OutputFile::Way::kWriteThrough) lockTarget(file);
+    if (file.error != 0) abandonOutput(file);
+    return file.error;
+}
+
+// A locked write-through's backup, made once the sources are known to be as read (reserving
+// room in a source written back could count as a change).
+int backUpOutput(OutputFile& file) {
+    if (file.error != 0 || file.way != OutputFile::Way::kWriteThrough) return file.error;
+    fail(file, makeBackup(file));
+    if (file.error != 0) abandonOutput(file);
+    return file.error;
+}
+
+int placeOutput(OutputFile& file) {
+    if (file.error == 0) {
+        switch (file.way) {
+        case OutputFile::Way::kDirect:
+            if (file.fd != kNoFile) fail(file, platform::closeFile(file.fd));
+            file.fd = kNoFile;
+            break;
+        case OutputFile::Way::kSpool: {
+            // Nothing in a pipe can be left half rewritten, so the stopping signals are not held
+            // while a slow reader takes the result. Standard output is written where it stands,
+            // whatever file or pipe it is.
+            int error = 0;
+            const FileHandle target =
+                file.stream != kNoFile ? file.stream : platform::openForWriting(file.target, false, error);
+            if (error != 0) {
+                fail(file, error);
+                break;
+            }
+            fail(file, copyFile(file.fd, target, file.length, true));
+            if (target != file.stream) fail(file, platform::closeFile(target));
+            break;
+        }
+        case OutputFile::Way::kWriteThrough: {
+            // A signal waits until the destination is whole again, old or new.
+            const platform::StopSignalsHeld signalsHeld;
+            fail(file, writeThrough(file));
+            break;
+        }
+        case OutputFile::Way::kRename:
+            fail(file, renameIntoPlace(file));
+            break;
+        }
+    }
+    // The folder stays open: the commit syncs it once every file is in place.
+    abandonOutput(file);
+    return file.error;
+}
 
 }  // namespace
 
-OutputFile::~OutputFile() { abandonOutput(*this); }
+OutputFile::~OutputFile() {
+    abandonOutput(*this);
+    platform::closeFolder(folder);
+}
 
 int checkDestination(const char* name) {
     if (platform::namesStandardOutput(name)) return platform::standardOutputWritable();
@@ -161,17 +350,22 @@ int checkDestination(const char* name) {
     return platform::mayChangeFolder(folderOf(platform::resolvedPath(name)));
 }
 
-int openOutput(OutputFile& file, const char* name) {
+int openOutput(OutputFile& file, const char* name, const std::vector<Avoided>& avoided) {
     platform::prepareForWriting();
     file.target = name;
-    const int refused = checkDestination(name);
-    if (refused != 0) {
+    auto refuse = [&](int error, const char* reason = nullptr) {
         file.refused = true;
-        fail(file, refused);
+        fail(file, error, reason);
         return file.error;
-    }
+    };
+    if (const int refused = checkDestination(name); refused != 0) return refuse(refused);
     platform::FileInfo old;
     file.exists = platform::statPath(name, old) == 0;
+    if (file.exists) {
+        for (const Avoided& other : avoided) {
+            if (other.id == old.id()) return refuse(-EEXIST, other.reason);
+        }
+    }
     const bool standardOutput = platform::namesStandardOutput(name);
     if (standardOutput) file.stream = platform::standardOutput();
     if (standardOutput || (file.exists && old.pipe)) {
@@ -179,12 +373,12 @@ int openOutput(OutputFile& file, const char* name) {
         // a run that ends with an error sends nothing, as to a file it replaces nothing. Without
         // a temporary file the run fails before it sends anything.
         file.way = OutputFile::Way::kSpool;
-        const int error = openTemporary(file, platform::temporaryFolder());
-        if (error != 0) {
-            file.refused = true;
-            fail(file, error);
+        if (const int error = platform::openFolder(platform::temporaryFolder(), file.folder); error != 0) {
+            return refuse(error);
         }
-        return file.error;
+        file.base = "spool";
+        if (const int error = openTemporary(file); error != 0) return refuse(error);
+        return 0;
     }
     if (file.exists && !old.regular) {
         file.way = OutputFile::Way::kDirect;
@@ -193,14 +387,24 @@ int openOutput(OutputFile& file, const char* name) {
         fail(file, error);
         return file.error;
     }
-    if (file.exists) {
-        // A symbolic link is followed: the file it names is the one replaced.
-        file.target = platform::resolvedPath(name);
-        file.owner = old.owner;
-        file.group = old.group;
-        file.mode = old.mode;
+    // A symbolic link is followed once, here: the file it names is the one replaced, reached
+    // from now on through its folder, held open.
+    if (file.exists) file.target = platform::resolvedPath(name);
+    file.old = old;
+    file.base = baseOf(file.target);
+    if (const int error = platform::openFolder(folderOf(file.target), file.folder); error != 0) {
+        fail(file, error);
+        return file.error;
     }
-    if (const int error = openTemporary(file, folderOf(file.target)); error != 0) {
+    if (file.exists) {
+        platform::FileInfo there;
+        bool link = false;
+        if (platform::statIn(file.folder, file.base, there, link) != 0 || link || there.id() != old.id()) {
+            fail(file, -EEXIST, kReplacedReason);
+            return file.error;
+        }
+    }
+    if (const int error = openTemporary(file); error != 0) {
         fail(file, error);
         return file.error;
     }
@@ -237,106 +441,68 @@ int64_t copyIntoOutput(OutputFile& file, FileHandle from, int64_t offset, int64_
     return done;
 }
 
-int prepareOutput(OutputFile& file) {
-    if (file.error != 0 || file.fd == kNoFile) return file.error;
-    if (file.way == OutputFile::Way::kRename) fail(file, stageRename(file));
-    if (file.way == OutputFile::Way::kWriteThrough) fail(file, reserveTarget(file));
-    if (file.error != 0) abandonOutput(file);
-    return file.error;
-}
-
-int placeOutput(OutputFile& file) {
-    if (file.error == 0) {
-        switch (file.way) {
-        case OutputFile::Way::kDirect:
-            if (file.fd != kNoFile) fail(file, platform::closeFile(file.fd));
-            file.fd = kNoFile;
-            break;
-        case OutputFile::Way::kSpool: {
-            // Nothing in a pipe can be left half rewritten, so the stopping signals are not held
-            // while a slow reader takes the result.
-            // Standard output is written where it stands, whatever file or pipe it is.
-            int error = 0;
-            const FileHandle target =
-                file.stream != kNoFile ? file.stream : platform::openForWriting(file.target, false, error);
-            if (error != 0) {
-                fail(file, error);
-                break;
-            }
-            fail(file, copyFile(file.fd, target, file.length, true));
-            if (target != file.stream) fail(file, platform::closeFile(target));
-            break;
-        }
-        case OutputFile::Way::kWriteThrough: {
-            // A signal waits until the copy is over: a stopped run never leaves the destination
-            // half rewritten.
-            const platform::StopSignalsHeld signalsHeld;
-            fail(file, writeThrough(file));
-            break;
-        }
-        case OutputFile::Way::kRename: {
-            const platform::StopSignalsHeld signalsHeld;
-            if (const int error = platform::renameOver(file.staged, file.target); error != 0) {
-                fail(file, error);
-            } else {
-                // The staged name (a named temporary's own name, when it had one) is the
-                // destination's now: nothing is left to remove.
-                file.staged.clear();
-                file.temporary.clear();
-                platform::forgetTemporaryName(file.stagedSlot);
-                platform::forgetTemporaryName(file.cleanupSlot);
-            }
-            break;
-        }
-        }
-    }
-    abandonOutput(file);
-    return file.error;
-}
-
 void abandonOutput(OutputFile& file) {
-    if (file.fd == kNoFile && file.targetFd == kNoFile && file.temporary.empty() && file.staged.empty()) return;
+    if (file.fd == kNoFile && file.targetFd == kNoFile && file.backupFd == kNoFile && file.temporary.empty() &&
+        file.staged.empty() && file.backup.empty()) {
+        return;
+    }
     const platform::StopSignalsHeld signalsHeld;
     if (file.fd != kNoFile) platform::closeFile(file.fd);
     file.fd = kNoFile;
+    // A backup still here was made before the destination was touched.
+    dropBackup(file, false);
     if (file.targetFd != kNoFile) platform::closeFile(file.targetFd);
     file.targetFd = kNoFile;
-    if (!file.staged.empty()) platform::removeName(file.staged);
-    if (!file.temporary.empty() && file.temporary != file.staged) platform::removeName(file.temporary);
+    if (!file.staged.empty()) platform::removeIn(file.folder, file.staged);
+    if (!file.temporary.empty() && file.temporary != file.staged) platform::removeIn(file.folder, file.temporary);
     file.staged.clear();
     file.temporary.clear();
     platform::forgetTemporaryName(file.stagedSlot);
     platform::forgetTemporaryName(file.cleanupSlot);
 }
 
-void holdForCommit(std::unique_ptr<OutputFile> file, std::function<void(const OutputFile&)> failed) {
-    held.push_back(Held{std::move(file), std::move(failed)});
-}
-
-void commitHeld() {
+void commitOutputs(HeldOutputs& held, const std::function<void()>& check) {
     // Taken out first: a failure report may end the run, and the rest are abandoned with it.
-    std::vector<Held> files = std::move(held);
+    HeldOutputs files = std::move(held);
     held.clear();
     // Every file is readied before the first takes its place, so that a failure on the way
-    // (a sync, a close, a full disk for a write-through) leaves every destination as it was;
-    // only the renames and copies that put files in place come after.
-    for (Held& h : files) {
+    // (a sync, a lock, a backup on a full disk) leaves every destination as it was; only the
+    // renames and copies that put files in place come after, none before the sources are seen
+    // unchanged.
+    for (HeldOutput& h : files) {
         if (prepareOutput(*h.file) != 0) h.failed(*h.file);
     }
-    for (Held& h : files) {
+    check();
+    for (HeldOutput& h : files) {
+        if (backUpOutput(*h.file) != 0) h.failed(*h.file);
+    }
+    for (HeldOutput& h : files) {
         if (placeOutput(*h.file) != 0) h.failed(*h.file);
+    }
+    // The new names last through a power cut once their folders are synced.
+    for (HeldOutput& h : files) {
+        OutputFile& file = *h.file;
+        if (file.way != OutputFile::Way::kRename || file.folder.handle == kNoFile) continue;
+        if (const int error = platform::syncFolder(file.folder); error != 0) {
+            fail(file, error);
+            h.failed(file);
+        }
+        // A folder shared by several results is synced once.
+        for (HeldOutput& other : files) {
+            if (&other != &h && other.file->folder.path == file.folder.path) platform::closeFolder(other.file->folder);
+        }
+        platform::closeFolder(file.folder);
     }
 }
 
-void abandonHeld() { held.clear(); }
-
-int writeFileWhole(const char* name, const uint8_t* head, int64_t headBytes, const uint8_t* body,
-                   int64_t bodyBytes, std::function<void(const OutputFile&)> failed) {
+int writeFileWhole(HeldOutputs& files, const char* name, const uint8_t* head, int64_t headBytes, const uint8_t* body,
+                   int64_t bodyBytes, const std::vector<Avoided>& avoided,
+                   std::function<void(const OutputFile&)> failed) {
     auto file = std::make_unique<OutputFile>();
-    if (openOutput(*file, name) != 0) return file->error;
+    if (openOutput(*file, name, avoided) != 0) return file->error;
     writeOutput(*file, head, headBytes);
     writeOutput(*file, body, bodyBytes);
     if (file->error != 0) return file->error;
-    holdForCommit(std::move(file), std::move(failed));
+    files.push_back(HeldOutput{std::move(file), std::move(failed)});
     return 0;
 }

@@ -24,14 +24,16 @@ void reportWritten(RunState& state, const char* name, int64_t length) {
     logLine(kLevelInfo, "- [OUTPUT2] Size       : %d Bytes", static_cast<int32_t>(length));
 }
 
-// Ends the run with the writer's line for a result that cannot be written; a result kept after
-// a failed write-through is named on the line after it.
-[[noreturn]] void cannotOutput(int mode, const std::string& name, const std::string& kept = "") {
+// Ends the run with the writer's line for a result that cannot be written, and a line that says
+// why; a failed write-through whose old bytes could not be put back names their backup instead.
+[[noreturn]] void cannotOutput(int mode, const std::string& name, const OutputFile* file = nullptr) {
     const char* tag = mode == kOutputRiff ? "OUTPUT" : "OUTPUT2";
-    if (!kept.empty()) fail(Fatal::kCannotOutputKept, tag, name.c_str(), kept.c_str());
+    if (file != nullptr && !file->kept.empty()) fail(Fatal::kCannotOutputKept, tag, name.c_str(), file->kept.c_str());
+    if (file != nullptr && file->reason != nullptr) failBecause(file->reason, Fatal::kCannotOutput, tag, name.c_str());
+    if (file != nullptr && file->error != 0) failBecause(file->error, Fatal::kCannotOutput, tag, name.c_str());
     fail(Fatal::kCannotOutput, tag, name.c_str());
 }
-[[noreturn]] void cannotOutput(const ResultWriter& result) { cannotOutput(result.mode, result.name); }
+[[noreturn]] void cannotOutput(const ResultWriter& result) { cannotOutput(result.mode, result.name, result.file.get()); }
 
 // The naked file's name: a destination ending in ".WAV" (any case) gets the extension of its
 // sample format, and with it the sign switch for signed 8-bit output.
@@ -129,11 +131,23 @@ void beginResult(ResultWriter& result, const Settings& options, RunState& state,
     const int64_t bytes = steps * format.blockAlign + (result.mode == kOutputRiff ? kWaveHeaderSize : 0);
     result.threaded = bytes > kStagingBytes;
     result.stagingBytes = std::clamp<int64_t>(bytes, 1, kStagingBytes);
-    openOutput(*result.file, result.name.c_str());
+    // A result lands on a source only under the name the user gave it (the destination, or the
+    // source itself with /W): a split half, a naked file's name or a link never replaces one.
+    std::vector<Avoided> avoided;
+    if (result.name != state.destination) {
+        for (const SourceSeen& source : state.sources) {
+            avoided.push_back(Avoided{source.status.id(), "the destination is a source of this run."});
+        }
+    }
+    for (const platform::FileId& other : state.replaced) {
+        avoided.push_back(Avoided{other, "the destination is the same file as another result of this run."});
+    }
+    openOutput(*result.file, result.name.c_str(), avoided);
     // A destination the user may not write (an existing file, a missing or read-only folder) is
     // refused before any sample is produced, and left as it is. A failure on the way is
     // reported once the result is complete.
     if (result.file->refused || result.file->fd == platform::kNoFile) cannotOutput(result);
+    if (result.file->exists) state.replaced.push_back(result.file->old.id());
     if (result.mode == kOutputRiff) {
         uint8_t header[kWaveHeaderSize];
         buildWaveImage(format, static_cast<int32_t>(steps), header);
@@ -209,14 +223,19 @@ int writeResult(ResultWriter& result) {
     if (result.mode == kOutputNaked && result.switchSign) logLine(kLevelInfo, "- [SWITCH-SIGN] switched sign.");
     if (result.file->error != 0) cannotOutput(result);
     reportWritten(*result.state, result.name.c_str(), dataSize + (result.mode == kOutputRiff ? kWaveHeaderSize : 0));
-    holdForCommit(std::move(result.file), [mode = result.mode, name = result.name](const OutputFile& file) {
-        cannotOutput(mode, name, file.kept);
-    });
+    result.state->held.push_back(HeldOutput{std::move(result.file), [mode = result.mode, name = result.name](
+                                                                       const OutputFile& file) {
+                                                cannotOutput(mode, name, &file);
+                                            }});
     return 0;
 }
 
 void refuseDestination(const char* name, bool naked) {
-    if (checkDestination(name) != 0) cannotOutput(naked ? kOutputNaked : kOutputRiff, name);
+    if (const int error = checkDestination(name); error != 0) {
+        OutputFile refused;
+        refused.error = error;
+        cannotOutput(naked ? kOutputNaked : kOutputRiff, name, &refused);
+    }
 }
 
 void switchSign8(uint8_t* bytes, int64_t length) {

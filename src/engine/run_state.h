@@ -6,6 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/commit.h"
+#include "platform/platform.h"
+
+// A file the run reads, as it was when opened: its name, when the name can be looked at again
+// (a stream's cannot), and its identity, length and times.
+struct SourceSeen {
+    std::string name;
+    bool byName = false;
+    platform::FileInfo status;
+};
+
 struct RunState {
     // The file names as read: the options' names, where a source named with ".WAV" that does not
     // exist is the ".wav" file that does. Written by readSource; read by every line that names
@@ -28,4 +39,14 @@ struct RunState {
     int64_t samplesPerPixel = 0;
     // Results written; the run's exit code. Written by writeResult.
     int32_t filesWritten = 0;
+    // The files the run reads, and the existing files its results replace, by device and inode
+    // (so that other names of them count): a result never lands on a source it was not named
+    // for, nor two results on one file. Written by readSource and beginResult; read by
+    // beginResult.
+    std::vector<SourceSeen> sources;
+    std::vector<platform::FileId> replaced;
+    // The complete results and pictures, waiting to be put in place together when the run has
+    // made them all. Written by writeResult and the picture's writer; committed by the driver.
+    // A run that ends on the way drops them, leaving every destination as it was.
+    HeldOutputs held;
 };

@@ -13,6 +13,13 @@ namespace platform {
 using FileHandle = intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 
+// Which file a name or an open file is: the same pair is the same file, whatever its names.
+struct FileId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
 // What the file system says of a file (following symbolic links).
 struct FileInfo {
     bool regular = false;
@@ -21,12 +28,14 @@ struct FileInfo {
     bool stream = false;  // read as it arrives, without seeking: a pipe, a socket, a terminal
     int64_t size = 0;
     int64_t modified = 0;  // nanoseconds
+    int64_t changed = 0;   // the status change time, nanoseconds: no user can set it back
     uint32_t owner = 0;
     uint32_t group = 0;
     uint32_t mode = 0;  // permission bits
     int64_t links = 0;
     uint64_t device = 0;
     uint64_t inode = 0;
+    FileId id() const { return FileId{device, inode}; }
 };
 
 // 0 and `info` filled, or the failure (-ENOENT for a name that does not exist).
@@ -47,12 +56,47 @@ const char* errorText(int error);
 FileHandle openForReading(const std::string& name, int& error);
 // Opens an existing file for writing, without cutting it short (`truncate` for devices only).
 FileHandle openForWriting(const std::string& name, bool truncate, int& error);
+int closeFile(FileHandle file);
+
+// A folder held open: names in it are reached through it, whatever later happens to the
+// folder's own name (on Windows, which has no such handles here, through its path).
+struct Folder {
+    FileHandle handle = kNoFile;
+    std::string path;  // as opened, with its trailing separator ("" for the current folder)
+};
+// Opens `path` ("" is the current folder) as a folder: 0, or the failure.
+int openFolder(const std::string& path, Folder& folder);
+void closeFolder(Folder& folder);
+// What the name `base` in `folder` is, without following it when it is a symbolic link (then
+// `link` is set and the rest describes the link itself).
+int statIn(const Folder& folder, const std::string& base, FileInfo& info, bool& link);
 // A file without a name in `folder`, readable and writable by this user alone; it vanishes when
 // closed or when the process dies. -EOPNOTSUPP where the file system has no such files.
-FileHandle createUnnamed(const std::string& folder, int& error);
-// A new file under `name`, readable and writable by this user alone; -EEXIST when it exists.
-FileHandle createExclusive(const std::string& name, int& error);
-int closeFile(FileHandle file);
+FileHandle createUnnamedIn(const Folder& folder, int& error);
+// A new file `base` in `folder`, readable and writable by this user alone; -EEXIST when the name
+// is taken (by anything, a symbolic link included).
+FileHandle createExclusiveIn(const Folder& folder, const std::string& base, int& error);
+// Opens the existing regular file `base` in `folder` for reading, or for reading and writing;
+// a symbolic link under that name is refused (-ELOOP), never followed.
+FileHandle openExistingIn(const Folder& folder, const std::string& base, bool writing, int& error);
+// Gives the open file without a name the new name `base` in `folder`.
+int nameUnnamedIn(FileHandle file, const Folder& folder, const std::string& base);
+// Puts `from` in place of `to`, both in `folder`, in one step.
+int renameIn(const Folder& folder, const std::string& from, const std::string& to);
+int removeIn(const Folder& folder, const std::string& base);
+// Makes the folder's names (files made, renamed or removed in it) last through a power cut.
+int syncFolder(const Folder& folder);
+// Takes an exclusive lock on the open file, which other runs taking it respect, waiting up to
+// `waitMilliseconds` for a holder to let go: 0, or -EAGAIN when it is still held (0 where the
+// file system has no locks). The lock goes with the file's closing.
+int lockFile(FileHandle file, int waitMilliseconds);
+// Whether another open of the file (any process's) may write it: 1 when one does, 0 when none
+// does or it cannot be told. `readOnly` is open for reading only, and no other open of this
+// process writes the file.
+int writtenElsewhere(FileHandle readOnly);
+// Makes `to` (empty) a copy of `from` that shares its blocks, where the file system can: 0, or
+// -EOPNOTSUPP where it cannot (the caller copies).
+int cloneInto(FileHandle from, FileHandle to);
 
 // Reads up to `count` bytes at `offset`: the bytes read (0 at the end), or the failure.
 int64_t readAt(FileHandle file, void* bytes, int64_t count, int64_t offset);
@@ -71,13 +115,6 @@ int setOwner(FileHandle file, uint32_t owner, uint32_t group);
 int setMode(FileHandle file, uint32_t mode);
 // The permission bits a new file gets (0666 less the process's mask).
 uint32_t newFileMode();
-
-// Gives the open file without a name the name `name` (a new name).
-int nameUnnamed(FileHandle file, const std::string& name);
-int linkName(const std::string& existing, const std::string& name);
-// Puts `from` in place of `to`, in one step.
-int renameOver(const std::string& from, const std::string& to);
-int removeName(const std::string& name);
 
 // Reads up to `count` bytes at the file's position: the bytes read (0 at the end), or the failure.
 int64_t readNext(FileHandle file, void* bytes, int64_t count);
@@ -134,7 +171,7 @@ size_t baseNameStart(const std::string& path);
 void prepareForWriting();
 // Remembers a temporary file's name to be removed when the process is stopped: a slot, or -1
 // when no slot is free (the name is then not removed).
-int rememberTemporaryName(const std::string& name);
+int rememberTemporaryName(const Folder& folder, const std::string& base);
 void forgetTemporaryName(int& slot);
 
 // Holds the stopping signals back in this thread while it lives: while a temporary name is

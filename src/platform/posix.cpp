@@ -4,9 +4,13 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#if defined(__linux__)
+#include <linux/fs.h>
+#endif
 #include <iconv.h>
 #include <pthread.h>
 #include <strings.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,8 +41,10 @@ void fill(const struct stat& s, FileInfo& info) {
     info.size = s.st_size;
 #if defined(__APPLE__)
     info.modified = static_cast<int64_t>(s.st_mtimespec.tv_sec) * 1000000000 + s.st_mtimespec.tv_nsec;
+    info.changed = static_cast<int64_t>(s.st_ctimespec.tv_sec) * 1000000000 + s.st_ctimespec.tv_nsec;
 #else
     info.modified = static_cast<int64_t>(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
+    info.changed = static_cast<int64_t>(s.st_ctim.tv_sec) * 1000000000 + s.st_ctim.tv_nsec;
 #endif
     info.owner = s.st_uid;
     info.group = s.st_gid;
@@ -50,19 +56,20 @@ void fill(const struct stat& s, FileInfo& info) {
 
 int fd(FileHandle file) { return static_cast<int>(file); }
 
-// Temporary names removed on a stopping signal, kept in fixed buffers that the handler can read
-// without allocating. A name is at most a resolved folder (PATH_MAX), a 200-character base and
-// a suffix; a longer one is not kept.
+// Temporary names removed on a stopping signal, each a name in a folder held open, kept in fixed
+// buffers that the handler can read without allocating. A name is at most a 200-character base
+// and a suffix; a longer one is not kept.
 constexpr int kSlots = 8;
-constexpr size_t kNameSize = 4608;
+constexpr size_t kNameSize = 512;
 char names[kSlots][kNameSize];
+int folders[kSlots];
 volatile sig_atomic_t inUse[kSlots];
 
 constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 void removeTemporaries(int signalNumber) {
     for (int i = 0; i < kSlots; i++) {
-        if (inUse[i] != 0) unlink(names[i]);
+        if (inUse[i] != 0) unlinkat(folders[i], names[i], 0);
     }
     // The signal is blocked while its handler runs, so the raised one arrives, with the default
     // action, on return.
@@ -129,29 +136,6 @@ FileHandle openForWriting(const std::string& name, bool truncate, int& error) {
     return f;
 }
 
-FileHandle createUnnamed(const std::string& folder, int& error) {
-#if QOR_LINUX_CALLS && defined(O_TMPFILE)
-    const int f = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (f >= 0) {
-        error = 0;
-        return f;
-    }
-    // A file system without unnamed files says so in one of these ways.
-    error = errno == EISDIR || errno == EINVAL ? -EOPNOTSUPP : failure();
-    return kNoFile;
-#else
-    (void)folder;
-    error = -EOPNOTSUPP;
-    return kNoFile;
-#endif
-}
-
-FileHandle createExclusive(const std::string& name, int& error) {
-    const int f = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    error = f < 0 ? failure() : 0;
-    return f;
-}
-
 int closeFile(FileHandle file) { return close(fd(file)) == 0 ? 0 : failure(); }
 
 int64_t readNext(FileHandle file, void* bytes, int64_t count) {
@@ -169,8 +153,17 @@ int64_t positionOf(FileHandle file) {
 
 FileHandle createSpool(int& error) {
     const std::string folder = temporaryFolder();
-    const FileHandle unnamed = createUnnamed(folder, error);
-    if (error != -EOPNOTSUPP) return unnamed;
+#if QOR_LINUX_CALLS && defined(O_TMPFILE)
+    const int unnamed = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (unnamed >= 0) {
+        error = 0;
+        return unnamed;
+    }
+    if (errno != EISDIR && errno != EINVAL && errno != EOPNOTSUPP) {
+        error = failure();
+        return kNoFile;
+    }
+#endif
     // No signal can come between making the name and removing it.
     const StopSignalsHeld held;
     std::string name = folder + ".qor-" + std::to_string(getpid()) + "-XXXXXX";
@@ -318,26 +311,135 @@ int setMode(FileHandle file, uint32_t mode) { return fchmod(fd(file), mode) == 0
 
 uint32_t newFileMode() { return creationMode; }
 
-int nameUnnamed(FileHandle file, const std::string& name) {
+int openFolder(const std::string& path, Folder& folder) {
+    folder.path = path;
+    const int f = open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    folder.handle = f;
+    return f < 0 ? failure() : 0;
+}
+
+void closeFolder(Folder& folder) {
+    if (folder.handle != kNoFile) close(fd(folder.handle));
+    folder.handle = kNoFile;
+}
+
+int statIn(const Folder& folder, const std::string& base, FileInfo& info, bool& link) {
+    struct stat s;
+    if (fstatat(fd(folder.handle), base.c_str(), &s, AT_SYMLINK_NOFOLLOW) != 0) return failure();
+    link = S_ISLNK(s.st_mode);
+    fill(s, info);
+    return 0;
+}
+
+FileHandle createUnnamedIn(const Folder& folder, int& error) {
+#if QOR_LINUX_CALLS && defined(O_TMPFILE)
+    const int f = openat(fd(folder.handle), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (f >= 0) {
+        error = 0;
+        return f;
+    }
+    // A file system without unnamed files says so in one of these ways.
+    error = errno == EISDIR || errno == EINVAL || errno == EOPNOTSUPP ? -EOPNOTSUPP : failure();
+    return kNoFile;
+#else
+    (void)folder;
+    error = -EOPNOTSUPP;
+    return kNoFile;
+#endif
+}
+
+FileHandle createExclusiveIn(const Folder& folder, const std::string& base, int& error) {
+    const int f = openat(fd(folder.handle), base.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    error = f < 0 ? failure() : 0;
+    return f;
+}
+
+FileHandle openExistingIn(const Folder& folder, const std::string& base, bool writing, int& error) {
+    // Non-blocking, so that a pipe swapped in under the name cannot hold the open; a file is
+    // read and written as ever.
+    const int f = openat(fd(folder.handle), base.c_str(), (writing ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    error = f < 0 ? failure() : 0;
+    if (f >= 0) {
+        struct stat s;
+        if (fstat(f, &s) != 0 || !S_ISREG(s.st_mode)) {
+            error = -EINVAL;
+            close(f);
+            return kNoFile;
+        }
+        fcntl(f, F_SETFL, fcntl(f, F_GETFL) & ~O_NONBLOCK);
+    }
+    return f;
+}
+
+int nameUnnamedIn(FileHandle file, const Folder& folder, const std::string& base) {
 #if QOR_LINUX_CALLS
     const std::string self = "/proc/self/fd/" + std::to_string(fd(file));
-    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : failure();
+    return linkat(AT_FDCWD, self.c_str(), fd(folder.handle), base.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : failure();
 #else
     (void)file;
-    (void)name;
+    (void)folder;
+    (void)base;
     return -EOPNOTSUPP;
 #endif
 }
 
-int linkName(const std::string& existing, const std::string& name) {
-    return link(existing.c_str(), name.c_str()) == 0 ? 0 : failure();
+int renameIn(const Folder& folder, const std::string& from, const std::string& to) {
+    return renameat(fd(folder.handle), from.c_str(), fd(folder.handle), to.c_str()) == 0 ? 0 : failure();
 }
 
-int renameOver(const std::string& from, const std::string& to) {
-    return rename(from.c_str(), to.c_str()) == 0 ? 0 : failure();
+int removeIn(const Folder& folder, const std::string& base) {
+    return unlinkat(fd(folder.handle), base.c_str(), 0) == 0 ? 0 : failure();
 }
 
-int removeName(const std::string& name) { return unlink(name.c_str()) == 0 ? 0 : failure(); }
+int syncFolder(const Folder& folder) {
+    // Some file systems cannot sync a folder; their names are as lasting as they can be.
+    if (fsync(fd(folder.handle)) == 0 || errno == EINVAL || errno == EROFS || errno == EBADF) return 0;
+    return failure();
+}
+
+int lockFile(FileHandle file, int waitMilliseconds) {
+    struct flock lock;
+    memset(&lock, 0, sizeof lock);
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    // A lock of the open file itself, not of the process, where the system has them: another
+    // descriptor this run closes cannot drop it.
+#if defined(F_OFD_SETLK)
+    const int command = F_OFD_SETLK;
+#else
+    const int command = F_SETLK;
+#endif
+    for (int waited = 0;; waited += 20) {
+        if (fcntl(fd(file), command, &lock) == 0) return 0;
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) return 0;  // no locks here
+        if (waited >= waitMilliseconds) return -EAGAIN;
+        usleep(20000);
+    }
+}
+
+int writtenElsewhere(FileHandle readOnly) {
+#if QOR_LINUX_CALLS && defined(F_SETLEASE)
+    // A read lease is granted only while no open of the file writes it.
+    if (fcntl(fd(readOnly), F_SETLEASE, F_RDLCK) == 0) {
+        fcntl(fd(readOnly), F_SETLEASE, F_UNLCK);
+        return 0;
+    }
+    return errno == EAGAIN ? 1 : 0;
+#else
+    (void)readOnly;
+    return 0;
+#endif
+}
+
+int cloneInto(FileHandle from, FileHandle to) {
+#if QOR_LINUX_CALLS && defined(FICLONE)
+    if (ioctl(fd(to), FICLONE, fd(from)) == 0) return 0;
+#else
+    (void)from;
+    (void)to;
+#endif
+    return -EOPNOTSUPP;
+}
 
 std::string toShiftJis(const std::string& utf8) {
     iconv_t cd = iconv_open("CP932", "UTF-8");
@@ -394,11 +496,12 @@ void prepareForWriting() {
     }
 }
 
-int rememberTemporaryName(const std::string& name) {
+int rememberTemporaryName(const Folder& folder, const std::string& name) {
     if (name.size() >= kNameSize) return -1;
     for (int i = 0; i < kSlots; i++) {
         if (inUse[i] != 0) continue;
         memcpy(names[i], name.c_str(), name.size() + 1);
+        folders[i] = fd(folder.handle);
         std::atomic_signal_fence(std::memory_order_seq_cst);
         inUse[i] = 1;
         return i;

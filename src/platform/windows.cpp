@@ -168,6 +168,7 @@ int describe(HANDLE handle, FileInfo& info) {
     info.regular = !info.directory;
     info.size = standard.EndOfFile.QuadPart;
     info.modified = (basic.LastWriteTime.QuadPart - kEpochDifference) * 100;
+    info.changed = (basic.ChangeTime.QuadPart - kEpochDifference) * 100;
     // The read-only attribute stands for the write permission bits; there is no owner or group.
     info.mode = (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
     if (info.directory) info.mode |= 0111;
@@ -395,11 +396,7 @@ FileHandle openForWriting(const std::string& name, bool truncate, int& error) {
     return fileOf(handle);
 }
 
-FileHandle createUnnamed(const std::string&, int& error) {
-    // No file here can be written without a name and then named (see the top of this file).
-    error = -EOPNOTSUPP;
-    return kNoFile;
-}
+namespace {
 
 FileHandle createExclusive(const std::string& name, int& error) {
     // Shared for deletion, so that the stop handler can remove it while it is open; hidden
@@ -409,6 +406,24 @@ FileHandle createExclusive(const std::string& name, int& error) {
     error = handle == INVALID_HANDLE_VALUE ? failure() : 0;
     return fileOf(handle);
 }
+
+int renameOver(const std::string& from, const std::string& to) {
+    const std::wstring source = pathOf(from);
+    const std::wstring target = pathOf(to);
+    // An existing file is replaced keeping its attributes and security; without one (or where
+    // it went meanwhile) the file is moved to the new name.
+    if (ReplaceFileW(target.c_str(), source.c_str(), nullptr,
+                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
+        return 0;
+    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return -errnoOf(code);
+    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : failure();
+}
+
+}  // namespace
 
 int closeFile(FileHandle file) { return CloseHandle(handleOf(file)) ? 0 : failure(); }
 
@@ -483,29 +498,93 @@ int setMode(FileHandle file, uint32_t mode) {
 
 uint32_t newFileMode() { return 0666; }
 
-int nameUnnamed(FileHandle, const std::string&) { return -EOPNOTSUPP; }
-
-int linkName(const std::string& existing, const std::string& name) {
-    return CreateHardLinkW(pathOf(name).c_str(), pathOf(existing).c_str(), nullptr) ? 0 : failure();
+// Folders are held by their path: the names below are joined to it.
+int openFolder(const std::string& path, Folder& folder) {
+    folder.handle = kNoFile;
+    folder.path = path;
+    const DWORD attributes = GetFileAttributesW(pathOf(path.empty() ? "." : path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return failure();
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : -ENOTDIR;
 }
 
-int renameOver(const std::string& from, const std::string& to) {
-    const std::wstring source = pathOf(from);
-    const std::wstring target = pathOf(to);
-    // An existing file is replaced keeping its attributes and security; without one (or where
-    // it went meanwhile) the file is moved to the new name.
-    if (ReplaceFileW(target.c_str(), source.c_str(), nullptr,
-                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
-        return 0;
+void closeFolder(Folder& folder) { folder.handle = kNoFile; }
+
+int statIn(const Folder& folder, const std::string& base, FileInfo& info, bool& link) {
+    const HANDLE handle = CreateFileW(pathOf(folder.path + base).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return failure();
+    const int described = describe(handle, info);
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    link = GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    CloseHandle(handle);
+    return described;
+}
+
+FileHandle createUnnamedIn(const Folder&, int& error) {
+    // No file here can be written without a name and then named (see the top of this file).
+    error = -EOPNOTSUPP;
+    return kNoFile;
+}
+
+FileHandle createExclusiveIn(const Folder& folder, const std::string& base, int& error) {
+    return createExclusive(folder.path + base, error);
+}
+
+FileHandle openExistingIn(const Folder& folder, const std::string& base, bool writing, int& error) {
+    const HANDLE handle =
+        CreateFileW(pathOf(folder.path + base).c_str(), GENERIC_READ | (writing ? GENERIC_WRITE : 0), kShareAll, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = failure();
+        return kNoFile;
     }
-    const DWORD code = GetLastError();
-    if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return -errnoOf(code);
-    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? 0
-               : failure();
+    FileInfo info;
+    bool link = false;
+    if (describe(handle, info) != 0 || !info.regular ||
+        (statIn(folder, base, info, link) == 0 && link)) {
+        CloseHandle(handle);
+        error = link ? -ELOOP : -EINVAL;
+        return kNoFile;
+    }
+    error = 0;
+    return fileOf(handle);
 }
 
-int removeName(const std::string& name) { return DeleteFileW(pathOf(name).c_str()) ? 0 : failure(); }
+int nameUnnamedIn(FileHandle, const Folder&, const std::string&) { return -EOPNOTSUPP; }
+
+int renameIn(const Folder& folder, const std::string& from, const std::string& to) {
+    return renameOver(folder.path + from, folder.path + to);
+}
+
+int removeIn(const Folder& folder, const std::string& base) {
+    return DeleteFileW(pathOf(folder.path + base).c_str()) ? 0 : failure();
+}
+
+int syncFolder(const Folder&) {
+    // A folder's names are written through by the file system itself (MOVEFILE_WRITE_THROUGH).
+    return 0;
+}
+
+int lockFile(FileHandle file, int waitMilliseconds) {
+    for (int waited = 0;; waited += 20) {
+        OVERLAPPED whole{};
+        if (LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                       &whole)) {
+            return 0;
+        }
+        if (GetLastError() != ERROR_LOCK_VIOLATION) return 0;  // no locks here
+        if (waited >= waitMilliseconds) return -EAGAIN;
+        Sleep(20);
+    }
+}
+
+int writtenElsewhere(FileHandle) {
+    // Every open here shares writing (kShareAll), so another writer cannot be told apart.
+    return 0;
+}
+
+int cloneInto(FileHandle, FileHandle) { return -EOPNOTSUPP; }
 
 int64_t readNext(FileHandle file, void* bytes, int64_t count) {
     DWORD read = 0;
@@ -638,11 +717,11 @@ void prepareForWriting() {
     SetConsoleCtrlHandler(stopRun, TRUE);
 }
 
-int rememberTemporaryName(const std::string& name) {
+int rememberTemporaryName(const Folder& folder, const std::string& base) {
     const StopSignalsHeld held;
     for (int i = 0; i < kSlots; i++) {
         if (inUse[i]) continue;
-        names[i] = pathOf(name);
+        names[i] = pathOf(folder.path + base);
         inUse[i] = true;
         return i;
     }

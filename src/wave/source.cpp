@@ -16,13 +16,11 @@ namespace {
 
 enum ChunkKind { kChunkUnknown = -1, kChunkFormat = 1, kChunkData = 2, kChunkFact = 3 };
 
-// The files the run reads from, closed together at the end of the run, with their length and
-// modification time when opened.
+// The files the run reads from, closed together at the end of the run, as they were when opened.
 struct OpenSource {
     platform::FileHandle fd;
     std::string name;
-    int64_t size;
-    int64_t modified;
+    platform::FileInfo status;
 };
 std::vector<OpenSource> openSources;
 // Standard input has been taken as a source: a stream can be read only once.
@@ -170,7 +168,7 @@ platform::FileHandle spoolSource(platform::FileHandle stream, const char* name) 
 // Opens a source for reading and returns its descriptor and size; the file is counted as the
 // run's area for it, as if it were held whole. "-" is standard input; a stream (a pipe, a
 // socket, a terminal) is spooled first, and so is standard input when it is a file read partway.
-platform::FileHandle openSource(const char* name, int64_t& size) {
+platform::FileHandle openSource(RunState& state, const char* name, bool writtenBack, int64_t& size) {
     const bool dash = strcmp(name, "-") == 0;
     int error = 0;
     platform::FileHandle fd = dash ? platform::openStandardInput(error) : platform::openForReading(name, error);
@@ -187,14 +185,23 @@ platform::FileHandle openSource(const char* name, int64_t& size) {
         }
         standardInputRead = true;
     }
-    if (status.stream || (dash && status.regular && platform::positionOf(fd) != 0)) {
+    const bool spooled = status.stream || (dash && status.regular && platform::positionOf(fd) != 0);
+    // What a stream carried is gone once read: nothing can be written back into it (into its own
+    // pipe the run would wait for itself for ever).
+    if (writtenBack && (spooled || dash)) {
+        platform::closeFile(fd);
+        failBecause("a stream cannot be written back.", Fatal::kCannotOutput, "OUTPUT", name);
+    }
+    // A result never replaces this file unless named for it, whatever name reaches it.
+    state.sources.push_back(SourceSeen{name, !spooled && !dash, status});
+    if (spooled) {
         fd = spoolSource(fd, name);
         if (platform::statFile(fd, status) != 0) {
             platform::closeFile(fd);
             fail(Fatal::kNoFileStatus);
         }
     }
-    openSources.push_back(OpenSource{fd, name, status.size, status.modified});
+    openSources.push_back(OpenSource{fd, name, status});
     size = status.size;
     if (size > INT32_MAX) fail(Fatal::kInputTooLarge, name);
     countArea();
@@ -224,11 +231,28 @@ void settleSourceName(const Settings& options, RunState& state, int fileIndex) {
 
 }  // namespace
 
-void checkSourcesUnchanged() {
+namespace {
+
+// The same file, with the same length and times: the change time moves with every write, and no
+// user can set it back.
+bool unchanged(const platform::FileInfo& was, const platform::FileInfo& now) {
+    return now.id() == was.id() && now.size == was.size && now.modified == was.modified && now.changed == was.changed;
+}
+
+}  // namespace
+
+void checkSourcesUnchanged(const RunState& state) {
     for (const OpenSource& source : openSources) {
         platform::FileInfo status;
-        if (platform::statFile(source.fd, status) != 0 || status.size != source.size ||
-            status.modified != source.modified) {
+        if (platform::statFile(source.fd, status) != 0 || !unchanged(source.status, status)) {
+            fail(Fatal::kSourceChanged, source.name.c_str());
+        }
+    }
+    // A name now given to another file counts too: a result written back under it would replace
+    // a file the run never read.
+    for (const SourceSeen& source : state.sources) {
+        platform::FileInfo status;
+        if (source.byName && (platform::statPath(source.name, status) != 0 || !unchanged(source.status, status))) {
             fail(Fatal::kSourceChanged, source.name.c_str());
         }
     }
@@ -245,7 +269,8 @@ PcmSource* readSource(const Settings& options, RunState& state, int fileIndex, i
     settleSourceName(options, state, fileIndex);
     const char* fileName = state.fileNames[fileIndex].c_str();
     int64_t fileSize = 0;
-    const platform::FileHandle fd = openSource(fileName, fileSize);
+    const bool writtenBack = fileIndex == 0 && options.overwriteMode;
+    const platform::FileHandle fd = openSource(state, fileName, writtenBack, fileSize);
     const auto file = std::make_unique<FileCursor>(fd, fileSize);
 
     logLine(kLevelInfo, "  [info] FileName : %s", fileName);

@@ -19,10 +19,10 @@ PcmSource* readSource(const Settings& options, RunState& state, int fileIndex, i
 // written (none), or with /RC or /RB the source's channels or bits.
 int reportSource(const Settings& options, RunState& state);
 
-// Ends the run with an error line when a source file changed (its length or its modification
-// time) since the run opened it: the results made from it would no longer match it, and
+// Ends the run with an error line when a source file changed (its length, its modification or
+// change time, or the file its name reaches) since the run opened it: the results made from it would no longer match it, and
 // putting them in place could lose what was added meanwhile.
-void checkSourcesUnchanged();
+void checkSourcesUnchanged(const RunState& state);
 
 // Closes every source file the run opened.
 void closeSources();

@@ -87,7 +87,8 @@ std::vector<int> span(int first, int last) {
 
 int writeCanvasNow(const Bitmap8* canvas) {
     bool failed = false;
-    const int written = bitmapWrite(canvas, [&failed](const OutputFile&) { failed = true; });
-    commitHeld();
+    HeldOutputs held;
+    const int written = bitmapWrite(canvas, held, [&failed](const OutputFile&) { failed = true; });
+    commitOutputs(held, [] {});
     return failed ? -1 : written;
 }
