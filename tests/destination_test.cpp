@@ -114,9 +114,9 @@ TEST(Destination, ExistingFilesAreRefusedReplacedOrWrittenThrough) {
         bool replaced;  // the target holds the result afterwards, else its old bytes
     } cases[] = {
         {"read-only, overwrite", {"reverse", "/W", "a.wav"}, "a.wav", 0444, false, nullptr, true, false, 255,
-         "E [OUTPUT] cannot output [a.wav]\n", false},
+         "E [OUTPUT] cannot output [a.wav]\n  [OUTPUT] Permission denied\n", false},
         {"read-only, named last, naked", {"reverse", "/N", "a.wav", "out.wav"}, "out.PHL", 0444, false, nullptr,
-         true, false, 255, "E [OUTPUT2] cannot output [out.PHL]\n", false},
+         true, false, 255, "E [OUTPUT2] cannot output [out.PHL]\n  [OUTPUT2] Permission denied\n", false},
         {"read-only picture", {"reverse", "/G", "a.wav", "out.wav"}, "out.BMP", 0444, false, nullptr, true, false,
          1, "W [BITMAP] cannot output [out.BMP]\n", false},
         {"another user's writable file", {"reverse", "a.wav", "out.wav"}, "out.wav", 0666, false, nullptr, true,
@@ -306,7 +306,7 @@ TEST(Destination, APipeGetsTheWholeResultOrNothing) {
         const RunResult piped = runQor(args, dir.path);
         if (c.readerLeaves) {
             leaving.join();
-            EXPECT_EQ(piped.err, "E [OUTPUT] cannot output [pipe.wav]\n");
+            EXPECT_EQ(piped.err, "E [OUTPUT] cannot output [pipe.wav]\n  [OUTPUT] Broken pipe\n");
             EXPECT_EQ(n, 1);
             n = 0;
         } else {

@@ -241,7 +241,7 @@ TEST(Log, ErrorLevelsEndTheRun) {
         {[] { fail(Fatal::kTooFewNames, 1, 2); }, -1, "E [INIT] too few filename(2), [1/2].\n"},
         {[] { fail(Fatal::kNoComparison, "MIX"); }, -2, "E [MIX] ERROR in compare or statistics.\n"},
         {[] { fail(Fatal::kCannotOutputKept, "OUTPUT2", "a.PHL", "a.PHL.kept"); }, -1,
-         "E [OUTPUT2] cannot output [a.PHL]\n  [OUTPUT] complete result kept as [a.PHL.kept]\n"},
+         "E [OUTPUT2] cannot output [a.PHL]\n  [OUTPUT] old contents kept as [a.PHL.kept]\n"},
         {[] { fail(Fatal::kFactMismatch, "7", 6); }, -2,
          "E [QOR] fatal line " + std::to_string(static_cast<int>(Fatal::kFactMismatch)) +
              " given arguments [sd], its text takes [dd].\n"},

@@ -161,8 +161,20 @@ TEST(Pipes, WhatAStreamCannotDoIsSaid) {
         {"standard input as - and as /dev/stdin", "cat a.wav | qor compare - /dev/stdin", 255,
          {"E [QOR] standard input can be read as one source only. [/dev/stdin]"}, {}},
         {"the reader leaves", "qor boost /m2 a.wav - | head -c 100 > /dev/null; exit ${PIPESTATUS[0]}", 255,
-         {"E [OUTPUT] cannot output [-]"}, {}},
-        {"standard output closed", "qor boost /m2 a.wav - >&-", 255, {"E [OUTPUT] cannot output [-]"}, {}},
+         {"E [OUTPUT] cannot output [-]", "  [OUTPUT] Broken pipe"}, {}},
+        {"standard output closed", "qor boost /m2 a.wav - >&-", 255,
+         {"E [OUTPUT] cannot output [-]", "  [OUTPUT] Bad file descriptor"}, {}},
+        // What a stream carried cannot be written back, into its own pipe least of all.
+        {"a stream written back", "cat a.wav | qor boost /W /m2 /dev/stdin", 255,
+         {"E [OUTPUT] cannot output [/dev/stdin]", "  [OUTPUT] a stream cannot be written back."}, {}},
+        {"a named pipe written back", "mkfifo p.wav; cat a.wav > p.wav & qor boost /W /m2 p.wav; s=$?; kill %1; exit $s",
+         255, {"E [OUTPUT] cannot output [p.wav]", "  [OUTPUT] a stream cannot be written back."}, {"p.wav"}},
+        // A picture of standard input has no name of its own: none lands beside the devices or
+        // in the current folder under a dash.
+        {"a picture of standard input on standard output", "cat a.wav | qor boost /G /m2 - - > got.wav", 1,
+         {"W [BITMAP] cannot output [-.BMP]", "- [QOR] finish QOR."}, {"got.wav"}},
+        {"a picture of /dev/stdin", "cat a.wav | qor info /G /dev/stdin", 0,
+         {"W [BITMAP] cannot output [/dev/stdin.BMP]"}, {}},
         {"standard input closed", "qor info - <&-", 255, {"E [QOR] Error input file not found. [-]"}, {}},
         // Beside enough names, a lone "-" stays the unknown switch it was before.
         {"a lone - that is not needed", "cat b.wav | qor info - a.wav", 0, {"W[QOR] Arg. unknown. [/]"}, {}},
