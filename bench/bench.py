@@ -16,7 +16,8 @@ Prints three tables:
   `qor info`, the running-mean chain and `sox stats`, each as a ratio to the read floor and as
   info's time over its own;
 - replacing a file on a disk-backed folder (--disk-dir): a new result, a result that replaces an
-  existing file (synced before it takes the old file's place) and the same with /W, beside
+  existing file (synced before it takes the old file's place), the same with /W, and a result
+  written through into a file with a second hard link (its old bytes backed up first), beside
   `cat` into a file and `dd ... conv=fsync` (a copy synced to the disk);
 - short files: --short-runs runs, one after the other, of `qor info /S` and `qor boost /m2` on a
   1-second 8 kHz file, of sox's equivalents and of /bin/true (the cost of starting a process).
@@ -160,6 +161,9 @@ def replace_rows(args, minutes):
     os.makedirs(folder, exist_ok=True)
     subprocess.run([args.makewave, os.path.join(folder, "st16.wav"), str(minutes * 60), "2", "16"], check=True)
     shutil.copy(os.path.join(folder, "st16.wav"), os.path.join(folder, "w.wav"))
+    # A destination with a second hard link is written through, with its backup.
+    shutil.copy(os.path.join(folder, "st16.wav"), os.path.join(folder, "linked.wav"))
+    os.link(os.path.join(folder, "linked.wav"), os.path.join(folder, "linked2.wav"))
     qor = args.qor
     commands = [
         ("cat st16.wav > a file", "cat st16.wav > cat.out"),
@@ -167,6 +171,7 @@ def replace_rows(args, minutes):
         ("qor boost /m2 to a new file", f"rm -f new.wav; {qor} boost /m2 st16.wav new.wav"),
         ("qor boost /m2 replacing a file", f"{qor} boost /m2 st16.wav old.wav"),
         ("qor boost /W /m1 (replacing its source)", f"{qor} boost /W /m1 w.wav"),
+        ("qor boost /m2 written through (backup, copy, sync)", f"{qor} boost /m2 st16.wav linked.wav"),
     ]
     rows = []
     for name, command in commands:
