@@ -114,40 +114,28 @@ int checkNotWrittenElsewhere(OutputFile& file, FileHandle probe) {
 }
 
 // Opens the destination to be written through: the very file that was checked, reached through
-// the held folder without following a link, locked against other runs.
+// the held folder without following a link. It is locked against other runs first (waiting for
+// one that writes it now), then seen to be written by no other program, and only then opened
+// for writing.
 int lockTarget(OutputFile& file) {
-    int error = 0;
-    const FileHandle probe = platform::openExistingIn(file.folder, file.base, false, error);
-    if (error != 0) {
-        fail(file, error, error == -ELOOP || error == -ENOENT ? kReplacedReason : nullptr);
+    auto opened = [&](FileHandle& handle, bool writing) {
+        int error = 0;
+        handle = platform::openExistingIn(file.folder, file.base, writing, error);
+        platform::FileInfo seen;
+        if (error == 0) error = platform::statFile(handle, seen);
+        if (error == 0 && seen.id() != file.old.id()) error = -EEXIST;
+        if (error != 0) fail(file, error, error == -ELOOP || error == -ENOENT || error == -EEXIST ? kReplacedReason : nullptr);
+        file.oldLength = seen.size;
+        return file.error == 0;
+    };
+    if (!opened(file.lockFd, false)) return file.error;
+    if (platform::lockFile(file.lockFd, kLockWaitMilliseconds) != 0) {
+        fail(file, -EAGAIN, kLockedReason);
         return file.error;
     }
-    platform::FileInfo seen;
-    error = platform::statFile(probe, seen);
-    if (error == 0 && seen.id() != file.old.id()) error = -EEXIST;
-    if (error == 0) {
-        checkNotWrittenElsewhere(file, probe);
-    } else {
-        fail(file, error, error == -EEXIST ? kReplacedReason : nullptr);
-    }
-    platform::closeFile(probe);
-    if (file.error != 0) return file.error;
-
-    file.targetFd = platform::openExistingIn(file.folder, file.base, true, error);
-    if (error == 0) error = platform::statFile(file.targetFd, seen);
-    if (error == 0 && seen.id() != file.old.id()) {
-        fail(file, -EEXIST, kReplacedReason);
-        return file.error;
-    }
-    if (error == 0) error = platform::lockFile(file.targetFd, kLockWaitMilliseconds);
-    if (error == -EAGAIN) {
-        fail(file, error, kLockedReason);
-        return file.error;
-    }
+    if (checkNotWrittenElsewhere(file, file.lockFd) != 0) return file.error;
     // What the file holds is read once it is locked: another run may have just written it.
-    if (error == 0) error = platform::statFile(file.targetFd, seen);
-    file.oldLength = seen.size;
-    fail(file, error);
+    opened(file.targetFd, true);
     return file.error;
 }
 
@@ -205,9 +193,12 @@ int writeThrough(OutputFile& file) {
         restored = back == 0;
     }
     dropBackup(file, !restored);
-    // Closing lets the lock go. The bytes are on the disk by now: a failing close changes nothing.
+    // The bytes are on the disk by now: a failing close changes nothing. The file is closed for
+    // writing before the lock goes, so that the next run finds no writer.
     platform::closeFile(file.targetFd);
     file.targetFd = kNoFile;
+    platform::closeFile(file.lockFd);
+    file.lockFd = kNoFile;
     return error;
 }
 
@@ -440,7 +431,8 @@ int64_t copyIntoOutput(OutputFile& file, FileHandle from, int64_t offset, int64_
 }
 
 void abandonOutput(OutputFile& file) {
-    if (file.fd == kNoFile && file.targetFd == kNoFile && file.backupFd == kNoFile && file.temporary.empty() &&
+    if (file.fd == kNoFile && file.targetFd == kNoFile && file.lockFd == kNoFile && file.backupFd == kNoFile &&
+        file.temporary.empty() &&
         file.staged.empty() && file.backup.empty()) {
         return;
     }
@@ -451,6 +443,8 @@ void abandonOutput(OutputFile& file) {
     dropBackup(file, false);
     if (file.targetFd != kNoFile) platform::closeFile(file.targetFd);
     file.targetFd = kNoFile;
+    if (file.lockFd != kNoFile) platform::closeFile(file.lockFd);
+    file.lockFd = kNoFile;
     if (!file.staged.empty()) platform::removeIn(file.folder, file.staged);
     if (!file.temporary.empty() && file.temporary != file.staged) platform::removeIn(file.folder, file.temporary);
     file.staged.clear();

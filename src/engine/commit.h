@@ -49,7 +49,8 @@ struct OutputFile {
     int cleanupSlot = -1;           // where a temporary name is kept for the signal handler
     std::string staged;             // the complete file's private name, for the instant before its rename
     int stagedSlot = -1;
-    platform::FileHandle targetFd = platform::kNoFile;  // a write-through's destination, locked
+    platform::FileHandle lockFd = platform::kNoFile;    // a write-through's destination, read only, locked
+    platform::FileHandle targetFd = platform::kNoFile;  // the same, open for writing once locked
     int64_t oldLength = 0;          // its length when locked
     std::string backup;             // a write-through's backup: its name in the folder
     int backupSlot = -1;            // kept for the signal handler until the destination is touched

@@ -10,6 +10,7 @@
 #include <iconv.h>
 #include <pthread.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -398,20 +399,11 @@ int syncFolder(const Folder& folder) {
 }
 
 int lockFile(FileHandle file, int waitMilliseconds) {
-    struct flock lock;
-    memset(&lock, 0, sizeof lock);
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    // A lock of the open file itself, not of the process, where the system has them: another
-    // descriptor this run closes cannot drop it.
-#if defined(F_OFD_SETLK)
-    const int command = F_OFD_SETLK;
-#else
-    const int command = F_SETLK;
-#endif
+    // A lock of the open file itself, taken on a file open for reading only, so that the lock
+    // holder is no writer of it.
     for (int waited = 0;; waited += 20) {
-        if (fcntl(fd(file), command, &lock) == 0) return 0;
-        if (errno != EAGAIN && errno != EACCES && errno != EINTR) return 0;  // no locks here
+        if (flock(fd(file), LOCK_EX | LOCK_NB) == 0) return 0;
+        if (errno != EWOULDBLOCK && errno != EINTR) return 0;  // no locks here
         if (waited >= waitMilliseconds) return -EAGAIN;
         usleep(20000);
     }
