@@ -146,7 +146,7 @@ def usage_text(work):
         check(japanese.returncode == 0 and japanese.stdout == utf8.stderr and japanese.stderr == b"",
               f"qor {flag} under a Japanese locale prints the usage text on standard output and exits 0")
     command_line = section("Command line")
-    told = re.search(r"`qor --version` prints its first line,\s+`([^`]+)`", command_line)
+    told = re.search(r"`qor --version` prints the usage text's first\s+line,\s+`([^`]+)`", command_line)
     version = run([str(QOR), "--version"], work)
     check(told and version.returncode == 0 and version.stdout.decode() == told.group(1) + "\n",
           f"qor --version prints the line the README gives: {version.stdout!r}")
