@@ -77,7 +77,7 @@ if ((windows)); then
   work=$(mktemp -d /tmp/qor-zip.XXXXXX)
   (cd "$work" && cmake -E tar xf "$(realpath "$OLDPWD/$zip")")
   folder=$(ls -d "$work"/qor-*-win64)
-  for file in qor.exe README.md qor.txt; do
+  for file in qor.exe README.md qor.txt LICENSE.txt; do
     [[ -f $folder/$file ]] || { echo "check-other-builds: $file is not in $zip" >&2; exit 1; }
   done
   grep -q 'NAME' "$folder/qor.txt" || { echo "check-other-builds: qor.txt is not the manual page" >&2; exit 1; }

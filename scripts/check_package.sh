@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package in build-package/, installs it on this machine with dpkg, checks that
-# qor runs from PATH, that man finds its page and that bash-completion loads its completion, and
-# removes the package again. Needs root (dpkg -i), dpkg-dev, man-db and bash-completion.
+# Builds the Debian package in build-package/, checks it with lintian (no error may remain),
+# installs it on this machine with dpkg, checks that qor runs from PATH, that man finds its page
+# and that bash-completion loads its completion, and removes the package again. Needs root
+# (dpkg -i), dpkg-dev, lintian, man-db and bash-completion.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" -ne 0 ]; then
@@ -32,9 +33,22 @@ rm -f build-package/qor_*.deb
 (cd build-package && cpack -G DEB >/dev/null)
 deb=$(echo build-package/qor_*.deb)
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for path in ./usr/bin/qor ./usr/share/man/man1/qor.1 ./usr/share/bash-completion/completions/qor; do
+for path in ./usr/bin/qor ./usr/share/man/man1/qor.1.gz ./usr/share/bash-completion/completions/qor \
+  ./usr/share/doc/qor/copyright ./usr/share/doc/qor/changelog.Debian.gz ./usr/share/doc/qor/README.md; do
   check "$deb holds $path" grep -qx "$path" <<<"$contents"
 done
+# Debian's own checks of the package (policy, the copyright file, compressed pages and
+# changelog, a stripped program, permissions, the maintainer's address): its errors fail, its
+# warnings are shown.
+echo "check_package: lintian $deb"
+lintian_status=0
+lintian --fail-on error "$deb" || lintian_status=$?
+check "lintian reports no error on $deb (exit $lintian_status)" test "$lintian_status" -eq 0
+copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/qor/copyright)
+check "the copyright file carries the licence of LICENSE" \
+  grep -q "^License: Expat\$" <<<"$copyright"
+check "the copyright file's permission is LICENSE's" \
+  test "$(sed -n 's/^ //; /^Permission/,$p' <<<"$copyright" | sed 's/^\.$//')" = "$(sed -n '/^Permission/,$p' LICENSE)"
 # The C++ runtime is linked into the program: the package needs the C library and nothing more.
 depends=$(dpkg-deb -f "$deb" Depends)
 check "the package depends on the C library (Depends: $depends)" grep -q 'libc6' <<<"$depends"
@@ -52,7 +66,7 @@ usage_status=0
 usage=$(cd / && qor 2>&1 >/dev/null) || usage_status=$?
 check "qor without arguments exits 0 (got $usage_status)" test "$usage_status" -eq 0
 check "qor without arguments prints its usage" grep -q 'usage : ' <<<"$usage"
-check "man -w qor finds the packaged page" test "$(man -w qor 2>/dev/null)" = /usr/share/man/man1/qor.1
+check "man -w qor finds the packaged page" test "$(man -w qor 2>/dev/null)" = /usr/share/man/man1/qor.1.gz
 check "man qor formats the page" \
   bash -c 'man -P cat qor 2>/dev/null | grep -q "analyse and edit uncompressed PCM WAVE files"'
 # bash-completion loads a command's completion from its completions folder on first use.

@@ -134,12 +134,19 @@ def usage_text(work):
           "the usage text is Japanese in UTF-8 under a UTF-8 locale")
     plain = run([str(QOR)], work, env={**os.environ, "LC_ALL": "C"})
     check(plain.stderr == utf8.stderr, "the usage text is UTF-8 under a locale that does not name Shift_JIS")
+    operations = [word for row in table(section("Operations")) for word in ticked(row[0])]
     for flag in ("--help", "-h"):
         shown = run([str(QOR), flag], work, env={**os.environ, "LC_ALL": "C.UTF-8"})
-        check(shown.returncode == 0 and shown.stdout == utf8.stderr and shown.stderr == b"",
-              f"qor {flag} prints the usage text on standard output and exits 0")
+        guide = shown.stdout.decode("utf-8", errors="replace")
+        block = next((b for b in guide.split("\n\n") if b.startswith("Operations")), "")
+        listed = [line.split()[0] for line in block.splitlines()[1:]]
+        check(shown.returncode == 0 and shown.stderr == b"" and guide.isascii() and sorted(listed) == sorted(operations),
+              f"qor {flag} prints an English guide listing the README's operations on standard output and exits 0")
+        japanese = run([str(QOR), flag], work, env={**os.environ, "LC_ALL": "ja_JP.UTF-8"})
+        check(japanese.returncode == 0 and japanese.stdout == utf8.stderr and japanese.stderr == b"",
+              f"qor {flag} under a Japanese locale prints the usage text on standard output and exits 0")
     command_line = section("Command line")
-    told = re.search(r"`qor --version` prints its first line,\s+`([^`]+)`", command_line)
+    told = re.search(r"`qor --version` prints the usage text's first\s+line,\s+`([^`]+)`", command_line)
     version = run([str(QOR), "--version"], work)
     check(told and version.returncode == 0 and version.stdout.decode() == told.group(1) + "\n",
           f"qor --version prints the line the README gives: {version.stdout!r}")

@@ -1,12 +1,18 @@
 // The run as a whole: usage text, exit codes, stream routing, the release line and the hex dump.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
 
 #include "driver/command_line.h"
 #include "base/log.h"
+#include "driver/help.h"
+#include "driver/operations.h"
+#include "support/child_run.h"
 #include "support/run_qor.h"
 #include "support/wave_writer.h"
 #include "wave/hexdump.h"
@@ -52,19 +58,20 @@ const char* kUsageEnd =
     "    follow strings options has [@] mark.\n"
     "    not ready functions has no mark.\n";
 
-TEST(Usage, BareCommandUnknownWordAndHelp) {
+TEST(Usage, BareCommandUnknownWordAndJapaneseHelp) {
     struct Case {
         std::vector<std::string> args;
         int exitCode;
         bool onStandardOutput;  // asked for: the text goes to standard output
-    } cases[] = {{{}, 0, false},
-                 {{"frobnicate", "a"}, 255, false},
-                 {{"/D", "info", "a"}, 255, false},
-                 {{"delsilent", "a", "b"}, 255, false},
-                 {{"--help"}, 0, true},
-                 {{"-h", "info", "a.wav"}, 0, true}};
+        const char* locale;
+    } cases[] = {{{}, 0, false, "C.UTF-8"},
+                 {{"frobnicate", "a"}, 255, false, "C.UTF-8"},
+                 {{"/D", "info", "a"}, 255, false, "C.UTF-8"},
+                 {{"delsilent", "a", "b"}, 255, false, "ja_JP.UTF-8"},
+                 {{"--help"}, 0, true, "ja_JP.UTF-8"},
+                 {{"-h", "info", "a.wav"}, 0, true, "ja"}};
     for (const Case& c : cases) {
-        RunResult r = runQor(c.args);
+        RunResult r = runQor(c.args, ".", c.locale);
         const std::string& text = c.onStandardOutput ? r.out : r.err;
         EXPECT_EQ(r.exitCode, c.exitCode);
         EXPECT_EQ(c.onStandardOutput ? r.err : r.out, "");
@@ -77,6 +84,105 @@ TEST(Usage, BareCommandUnknownWordAndHelp) {
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, "QOR WAVE-Utility Ver.2.32\n");
     EXPECT_EQ(version.err, "");
+}
+
+// Whether `line` holds the cells in order and nothing else, each after one blank at least.
+bool isRow(const std::string& line, const std::vector<std::string>& cells) {
+    size_t at = 0;
+    for (const std::string& cell : cells) {
+        if (cell.empty()) continue;
+        const size_t start = line.find_first_not_of(' ', at);
+        if (start == at || start == std::string::npos || line.compare(start, cell.size(), cell) != 0) return false;
+        at = start + cell.size();
+    }
+    return at == line.size();
+}
+
+// The guide's lines under `heading`, up to the blank line that ends them.
+std::vector<std::string> listUnder(const std::string& guide, const std::string& heading) {
+    std::vector<std::string> listed;
+    bool in = false;
+    for (const std::string& line : lines(guide)) {
+        if (in && line.empty()) break;
+        if (in) listed.push_back(line);
+        if (line.rfind(heading, 0) == 0) in = true;
+    }
+    return listed;
+}
+
+TEST(Usage, HelpListsEveryOperationAndOptionOfTheTables) {
+    const std::string guide = guideText("qor");
+    const std::vector<std::string> operations = listUnder(guide, "Operations");
+    ASSERT_EQ(operationRows().size(), 24u);
+    EXPECT_EQ(operations.size(), operationRows().size());
+    for (const OperationRow& row : operationRows()) {
+        EXPECT_EQ(std::count_if(operations.begin(), operations.end(),
+                                [&](const std::string& line) { return isRow(line, {row.word, row.help}); }),
+                  1)
+            << row.word;
+    }
+    // Every option letter the parser takes has its row, and every row is a letter it takes.
+    std::string taken;
+    for (char letter = '!'; letter <= '~'; letter++) {
+        resetSettings();
+        StreamCapture quiet;
+        if (applyOption((std::string(1, letter) + "1").c_str()) == 0) taken += letter;
+    }
+    std::string rows;
+    for (const OptionRow& row : optionRows()) rows += row.letter;
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, taken);
+    const std::vector<std::string> options = listUnder(guide, "Options (");
+    EXPECT_EQ(options.size(), optionRows().size());
+    for (const OptionRow& row : optionRows()) {
+        const std::vector<std::string> cells = {std::string("/") + row.letter + row.value, row.range, row.meaning};
+        EXPECT_EQ(std::count_if(options.begin(), options.end(),
+                                [&](const std::string& line) { return isRow(line, cells); }),
+                  1)
+            << row.letter;
+    }
+    for (const char* told : {"255", "254", "-1 on Windows", "-2 on Windows", "man qor", "README.md"}) {
+        EXPECT_NE(guide.find(told), std::string::npos) << told;
+    }
+}
+
+// --help and -h give the guide in English unless the messages' locale is Japanese (LC_ALL,
+// LC_MESSAGES, LANG: the first one set), which gets the usage text the bare command prints.
+TEST(Usage, HelpInEnglishOrJapaneseByTheLocale) {
+    TempDir dir;
+    ASSERT_EQ(symlink(QOR_BINARY, (dir / "wavetool").c_str()), 0);
+    const RunResult bare = runQor({});
+    const RunResult bareShiftJis = runQor({}, ".", "ja_JP.SJIS");
+    const std::string english = guideText("qor");
+    struct Case {
+        std::vector<std::string> environment;  // what env sets, after unsetting the three
+        std::string program;
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{}, QOR_BINARY, {"--help"}, english},
+        {{"LC_ALL=C.UTF-8"}, QOR_BINARY, {"-h", "info", "a.wav"}, english},
+        {{"LANG=en_GB.UTF-8"}, dir / "wavetool", {"--help"}, guideText("wavetool")},
+        {{"LC_ALL=C", "LANG=ja_JP.UTF-8"}, QOR_BINARY, {"--help"}, english},
+        {{"LC_ALL=", "LC_MESSAGES=de_DE", "LANG=ja_JP.UTF-8"}, QOR_BINARY, {"-h"}, english},
+        {{"LC_ALL=ja_JP.UTF-8", "LANG=C"}, QOR_BINARY, {"--help"}, bare.err},
+        {{"LC_MESSAGES=ja_JP.eucJP"}, QOR_BINARY, {"-h"}, bare.err},
+        {{"LANG=ja"}, dir / "wavetool", {"--help"}, bare.err},
+        {{"LANG=ja_JP.SJIS"}, QOR_BINARY, {"--help"}, bareShiftJis.err},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {"env", "-u", "LC_ALL", "-u", "LC_MESSAGES", "-u", "LANG"};
+        argv.insert(argv.end(), c.environment.begin(), c.environment.end());
+        argv.push_back(c.program);
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const RunResult r = runProgram(argv, dir.path);
+        SCOPED_TRACE(c.environment.empty() ? "no locale" : c.environment.back());
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+    }
+    // The bare command's usage text is unchanged by the locale's language.
+    EXPECT_EQ(runQor({}, ".", "ja_JP.UTF-8").err, bare.err);
 }
 
 TEST(Usage, ShiftJisOnlyWhenTheLocaleNamesIt) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "base/options.h"
@@ -221,15 +222,18 @@ namespace {
 // Whether the locale names Shift_JIS as its character set (ja_JP.SJIS, ja_JP.Shift_JIS,
 // ja_JP.cp932, ...). Only the name counts: such a locale is seldom installed, and without it the
 // C library would report its own ASCII character set.
-bool localeAsksForShiftJis() {
-    std::string locale;
-    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+// The first of the variables that is set and not empty, as the C library picks a category's
+// locale; "" when none is.
+std::string localeNamedBy(std::initializer_list<const char*> variables) {
+    for (const char* variable : variables) {
         std::string value = platform::environmentValue(variable);
-        if (!value.empty()) {
-            locale = std::move(value);
-            break;
-        }
+        if (!value.empty()) return value;
     }
+    return {};
+}
+
+bool localeAsksForShiftJis() {
+    const std::string locale = localeNamedBy({"LC_ALL", "LC_CTYPE", "LANG"});
     if (locale.empty()) return false;
     // The character set stands after the dot and before any "@modifier".
     std::string name(locale);
@@ -247,6 +251,11 @@ bool localeAsksForShiftJis() {
 }
 
 }  // namespace
+
+bool localeIsJapanese() {
+    const std::string locale = localeNamedBy({"LC_ALL", "LC_MESSAGES", "LANG"});
+    return locale.rfind("ja", 0) == 0;
+}
 
 std::string usageText() {
     std::string text(kUsageUtf8);
@@ -277,13 +286,16 @@ void printHelp() {
     throw QorExit{0};
 }
 
-void printVersion() {
-    flushStreams();
+std::string versionLine() {
     // The version line is the first line of the usage text that is not blank.
     const std::string text(kUsageUtf8);
     const size_t start = text.find_first_not_of('\n');
-    const std::string line = text.substr(start, text.find('\n', start) - start);
-    platform::writeText(stdout, line + "\n");
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+void printVersion() {
+    flushStreams();
+    platform::writeText(stdout, versionLine() + "\n");
     fflush(stdout);
     throw QorExit{0};
 }

@@ -52,12 +52,17 @@ void releaseLogLines();
 
 // Writes the usage text to the error stream and ends the run with `code`.
 [[noreturn]] void printUsage(int code);
-// Writes the usage text (printHelp) or its version line (printVersion) to standard output, as
-// asked for by --help or --version, and ends the run with 0.
+// Writes the usage text (printHelp: --help under a Japanese locale) or its version line
+// (printVersion: --version) to standard output, and ends the run with 0.
 [[noreturn]] void printHelp();
 [[noreturn]] void printVersion();
 // The usage text as printUsage writes it: UTF-8, or Shift_JIS when the locale names it.
 std::string usageText();
+// The usage text's first line, which names the program and its version.
+std::string versionLine();
+// Whether messages are asked for in Japanese: LC_ALL, LC_MESSAGES or LANG, the first one set,
+// names a Japanese locale ("ja", "ja_JP.UTF-8", ...), installed or not.
+bool localeIsJapanese();
 
 // Gives the two streams large buffers; logMessage flushes after every line.
 void initialiseStreams();

@@ -9,12 +9,38 @@
 #include <string>
 
 #include "base/log.h"
+#include "driver/help.h"
 #include "driver/operations.h"
 #include "platform/platform.h"
 
-
-
 namespace {
+
+// In the order --help lists them. <n> is an integer, <x> a decimal number; lengths and offsets
+// are in steps.
+const OptionRow kOptions[] = {
+    {'D', "", "", "debug: every line goes to the error stream"},
+    {'S', "", "", "silent: only errors are shown"},
+    {'V', "", "", "a hexadecimal dump of the data (info) or of the start of the sound"},
+    {'F', "", "", "never abort for clipped samples (by default the 33rd ends the run)"},
+    {'2', "", "", "silence is judged on both channels together"},
+    {'T', "", "", "two sources are aligned on the ends of their sounds"},
+    {'W', "", "", "overwrite: the result replaces the first source"},
+    {'N', "", "", "write naked PCM: .PPI (8-bit), .PC8 (8-bit signed), .PHL (16-bit)"},
+    {'8', "", "", "8-bit naked output is signed"},
+    {'t', "<n>", "0..32767", "silence threshold (default 16 for 8-bit, 1024 for 16-bit sources)"},
+    {'G', "[<n>]", "1.. or -1..", "waveform BMP, peak to peak: n pixels wide (960), -n samples a pixel"},
+    {'g', "[<n>]", "1.. or -1..", "waveform BMP, average trace: n pixels wide (960), -n samples a pixel"},
+    {'m', "<n>", "up to 256", "integer factor of boost, negative divides; with /V a window of 14n steps"},
+    {'M', "<x>", "real", "real factor of boost; the rate of vcompress"},
+    {'B', "<x>", "-48..48", "factor of boost in dB"},
+    {'v', "<n>", "integer", "the value add adds to every sample"},
+    {'O', "<n>", "steps", "offset of source 2 (mix, subtract, lrcombine) instead of the detected one"},
+    {'o', "<n>", "steps", "correction of the detected offset of source 2"},
+    {'L', "<n>", "steps", "length of head, cut, inssilent (negative: at the tail); combine's gap"},
+    {'b', "<n>", "1..16", "output bits of lofi (default 4)"},
+    {'f', "<n>", "3675..44100", "output rate in Hz of convert and lofi (lofi's default 16540)"},
+    {'R', "<c>", "C or B", "exit code of info and ask: the channels (/RC) or bits per sample (/RB)"},
+};
 
 // The value rule shared by /G and /g: a positive value is a width, a negative one a reduction.
 void applyBitmapValue(int mode, const char* value) {
@@ -111,6 +137,8 @@ struct HeldWhileParsing {
 };
 
 }  // namespace
+
+std::span<const OptionRow> optionRows() { return kOptions; }
 
 void resetSettings() {
     memset(&settings, 0, sizeof settings);
@@ -351,7 +379,7 @@ void settleFileNames() {
 int parseCommandLine(int argc, const char* const* argv) {
     resetSettings();
     if (argc < 2) return -1;
-    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) printHelp();
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) printGuide(argv[0]);
     if (strcmp(argv[1], "--version") == 0) printVersion();
     const HeldWhileParsing held;
     selectOperation(argv[1]);

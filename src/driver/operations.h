@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "base/options.h"
 #include "engine/operation.h"
@@ -23,6 +24,7 @@ struct Presets {
 
 struct OperationRow {
     const char* word;
+    const char* help;  // what it does, in one line of English for --help
     int32_t operationClass;
     int32_t operationCode;
     int32_t requirementMask;  // RequirementBit names
@@ -35,6 +37,8 @@ struct OperationRow {
     int (*report)(const Settings& options, RunState& state) = nullptr;
 };
 
+// Every row, in lookup order.
+std::span<const OperationRow> operationRows();
 // The row of `word` (letter case ignored), or null.
 const OperationRow* findOperation(const char* word);
 // Sets the row's presets into the options being parsed.
