@@ -42,6 +42,10 @@ makewave=$(dirname "$linux")/qor-makewave
 [[ -x $makewave ]] || { echo "check-windows: no qor-makewave beside $linux" >&2; exit 2; }
 export WINEDEBUG=${WINEDEBUG:--all} WINEPREFIX=${WINEPREFIX:-/tmp/qor-wine-$(id -u)}
 
+# A fresh prefix is made by the first program Wine starts, which then says so on its error
+# stream: that start is made here, so that no row depends on a prefix an earlier run left.
+"${runner[@]}" cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
+
 root=$(mktemp -d /tmp/qorwin.XXXXXX)
 chmod 755 "$root"
 finish() { if ((keep)); then echo "check-windows: kept $root" >&2; else rm -rf "$root"; fi; }
@@ -56,7 +60,7 @@ trap finish EXIT
 # attribute under Wine), `stdin FILE` (standard input read from the file) or `pipe FILE` (from a
 # pipe), `sjis` (the locale names Shift_JIS: LC_ALL=ja_JP.SJIS).
 # The Windows arguments are the Linux ones with "/" written "\" inside file names (and /dev/null
-# written NUL: "NUL.WAV" in qor.exe's lines is read as "/dev/null.WAV"); in `drive`
+# written NUL: "NUL" in qor.exe's lines is read as "/dev/null"); in `drive`
 # rows every file name is also made absolute, with Wine's drive Z: before it. The folders' names
 # hold dots, so that a "\" not taken for a separator puts a picture, a naked result or a half of
 # the split under another name.
@@ -89,6 +93,7 @@ ROWS=(
   "exit-minus-1      | -                                   | info missing.wav                          | code -1"
   "exit-files        | wave in.wav st                      | lrsprit in.wav part.wav                   | code 2"
   "null-device       | wave in.wav st                      | boost /m2 in.wav /dev/null                | same"
+  "null-device-naked | wave in.wav st                      | boost /N /m2 in.wav /dev/null             | same"
   "ctrl-c-new        | wave in.wav long                    | lofi /b8 /f8000 in.wav out.wav            | stopped"
   "ctrl-c-existing   | wave in.wav long; old out.wav       | lofi /b8 /f8000 in.wav out.wav            | stopped"
   "ctrl-c-split      | wave in.wav long; old out_Lch.wav   | lrsprit /G in.wav out.wav                 | stopped"
@@ -123,8 +128,10 @@ run() {
   prepare "$d" "$setup"
   local launch=("$linux") pre=()
   [[ $side == l ]] || launch=("${runner[@]}" "$exe")
-  # A read-only file is refused on Linux only to a user other than root.
-  if [[ $side == l && $setup == *readonly* && $(id -u) == 0 ]]; then
+  # A read-only file is refused on Linux only to a user other than root; a run that names a
+  # device runs so too, so that a build that took /dev/null for a folder to write a file in
+  # could not leave one there.
+  if [[ $side == l && ($setup == *readonly* || " $* " == *" /dev/"*) && $(id -u) == 0 ]]; then
     pre=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
   fi
   (
@@ -140,7 +147,7 @@ run() {
     # Text lines end in CRLF; every "\" in a name is read as "/". The result of `stdout-result`
     # is no text and is left alone.
     # Shift_JIS text keeps its "\" bytes: they are the second bytes of some characters.
-    local names='s/\\/\//g; s|NUL\.WAV|/dev/null.WAV|g'
+    local names='s/\\/\//g; s|\bNUL\b|/dev/null|g'
     [[ $locale != ja_JP.SJIS ]] || names=''
     if [[ "$*" != *" -" ]]; then sed -i "s/\r\$//; $names" "$d/out"; fi
     sed -i "s/\r\$//; $names" "$d/err"
@@ -193,6 +200,13 @@ for row in "${ROWS[@]}"; do
     (cd "$W/w" && find . -mindepth 1 -printf '%P\t%y\t%s\n' | LC_ALL=C sort) >"$W/ls"
     cmp -s "$W/before" "$W/ls" || fail "the folder changed: $(diff "$W/before" "$W/ls" | grep '^[<>]' | tr '\t\n' '  ')"
     failed=$((failed + case_failed))
+    continue
+  fi
+  # /dev/null.WAV, where it exists, is a file the Linux build rightly writes instead of the
+  # device: a leftover of some earlier run, which would decide these rows.
+  if [[ " ${largs[*]} " == *" /dev/null "* && -e /dev/null.WAV ]]; then
+    fail "/dev/null.WAV exists (left by an earlier run): remove it"
+    failed=$((failed + 1))
     continue
   fi
   run "$W" w "$setup" "${wargs[@]}"

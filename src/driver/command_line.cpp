@@ -89,12 +89,18 @@ bool isOption(const char* argument, bool dashIsName) {
 
 // A destination that got ".WAV" is written under the name as written when only that exists and
 // is neither a regular file nor a folder (a named pipe, /dev/null, a terminal, /dev/fd/N), or
-// when it names standard output: such a name has no extension to give it.
+// when it names standard output: such a name has no extension to give it. A device name that
+// Windows keeps under every extension (NUL, CON, ...) is written as written too: there "NUL.WAV"
+// is the null device itself, not a file beside it.
 void settleDestinationName() {
     char* name = settings.destNameBuffer;
+    const std::string written(name, strlen(name) - 4);
+    if (platform::namesReservedDevice(written)) {
+        name[written.size()] = '\0';
+        return;
+    }
     platform::FileInfo status;
     if (platform::statPath(name, status) != -ENOENT) return;
-    const std::string written(name, strlen(name) - 4);
     const bool stream = platform::statPath(written, status) == 0 && !status.regular && !status.directory;
     if (stream || platform::namesStandardOutput(written)) name[written.size()] = '\0';
 }

@@ -135,6 +135,10 @@ bool standardStreamClosed(int which);
 // /proc/self/fd/1 (whatever standard output is, a regular file included), or another name of the
 // pipe or socket that standard output is.
 bool namesStandardOutput(const std::string& name);
+// Whether `name` is one the system keeps for a device in every folder and under every extension:
+// on Windows NUL, CON, AUX, PRN, COM1-COM9 and LPT1-LPT9, in any case ("nul.wav" and "d\NUL"
+// are the null device too). Never on POSIX, where a device is a file like any other.
+bool namesReservedDevice(const std::string& name);
 // 0 when standard output is open for writing, or the failure.
 int standardOutputWritable();
 FileHandle standardOutput();

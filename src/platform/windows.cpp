@@ -632,6 +632,27 @@ bool standardStreamClosed(int which) { return which >= 0 && which < 3 && closedA
 
 bool namesStandardOutput(const std::string& name) { return name == "-"; }
 
+bool namesReservedDevice(const std::string& name) {
+    // As Windows reads a name: trailing colons aside, the last component counts (after the last
+    // separator, or a colon not just before a dot), and of it what stands before the first dot,
+    // less a colon and blanks at its end ("d\NUL.wav", "nul .txt", "NUL:"). A network or
+    // device path ("\\server\share", "\\.\COM1") is no such name.
+    if (name.rfind("\\\\", 0) == 0 || name.rfind("//", 0) == 0) return false;
+    std::string stem = name.substr(0, name.find_last_not_of(':') + 1);
+    size_t start = stem.size();
+    while (start > 0 && stem[start - 1] != '/' && stem[start - 1] != '\\' &&
+           !(stem[start - 1] == ':' && stem[start] != '.')) {
+        start--;
+    }
+    stem = stem.substr(start, stem.find('.', start) - start);
+    if (!stem.empty() && stem.back() == ':') stem.pop_back();
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (char& c : stem) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    if (stem == "NUL" || stem == "CON" || stem == "AUX" || stem == "PRN") return true;
+    return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
 int standardOutputWritable() { return standardStreamClosed(1) ? -EBADF : 0; }
 
 FileHandle standardOutput() { return fileOf(GetStdHandle(STD_OUTPUT_HANDLE)); }
