@@ -64,8 +64,9 @@ trap finish EXIT
 # rows every file name is also made absolute, with Wine's drive Z: before it. The folders' names
 # hold dots, so that a "\" not taken for a separator puts a picture, a naked result or a half of
 # the split under another name.
-# Expectation: `same` (as the Linux build), `refused NAME` (exit code 255, the line
-# "E [OUTPUT] cannot output [NAME]" last on the error stream, and nothing changed), `code N`
+# Expectation: `same` (as the Linux build), `refused NAME` (exit code 255, the lines
+# "E [OUTPUT] cannot output [NAME]" and "  [OUTPUT] Permission denied" last on the error stream,
+# and nothing changed), `code N`
 # (the exit code as Windows reports it, read through cmd.exe's %ERRORLEVEL%), `stopped` (the run
 # is sent SIGINT once its temporary file exists, which Wine hands to the program as Ctrl-C: it
 # must end with STATUS_CONTROL_C_EXIT, whose low byte 58 is the exit code Wine gives, and leave
@@ -230,11 +231,11 @@ for row in "${ROWS[@]}"; do
       ;;
     refused*)
       target=${expect#refused }
+      refusal="E [OUTPUT] cannot output [$target]"$'\n'"  [OUTPUT] Permission denied"
       [[ $(<"$W/rc") == 255 ]] || fail "exit code $(<"$W/rc"), not 255"
-      [[ $(tail -n 1 "$W/err") == "E [OUTPUT] cannot output [$target]" ]] ||
-        fail "last line on the error stream: $(tail -n 1 "$W/err")"
+      [[ $(tail -n 2 "$W/err") == "$refusal" ]] || fail "last lines on the error stream: $(tail -n 2 "$W/err")"
       run "$L" l "$setup" "${largs[@]}"
-      [[ $(tail -n 1 "$L/err") == "E [OUTPUT] cannot output [$target]" ]] || fail "Linux: $(tail -n 1 "$L/err")"
+      [[ $(tail -n 2 "$L/err") == "$refusal" ]] || fail "Linux: $(tail -n 2 "$L/err")"
       cmp -s "$W/err" "$L/err" || fail "error stream differs from Linux: $(diff "$L/err" "$W/err" | head -n 5 | tr '\n' ' ')"
       cmp -s "$W/ls" "$L/ls" || fail "files differ from Linux"
       if [[ $target == in.wav ]]; then cmp -s "$W/w/in.wav" "$root/st.wav" || fail "in.wav changed"; fi
