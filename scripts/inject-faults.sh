@@ -125,7 +125,7 @@ LOCK_WAIT_MAX=16
 COMMANDS=(
   "name-split-source   | wave x_Lch.wav 3 2                                      | refused"
   "name-naked-source   | wave out.PHL 3 1                                        | refused"
-  "name-picture-source | wave out.BMP 3 1                                        | refused"
+  "name-picture-source | wave out.BMP 3 1                                        | like"
   "halves-hardlinked   | wave st.wav 3 2; old y_Lch.wav; link y_Lch.wav y_Rch.wav | refused"
   "halves-symlinked    | wave st.wav 3 2; old y_Lch.wav; symlink y_Rch.wav y_Lch.wav | refused"
   "W-stdin-pipe        | wave a.wav 3 1                                          | refused"
@@ -155,6 +155,9 @@ declare -A COMMAND=(
   [ulimit-u]='$AS_USER bash -c '\''ulimit -u 1 && exec "$@"'\'' - "$QOR" boost /m2 a.wav out.wav'
 )
 declare -A PLAIN=(
+  # The picture that would replace the source is not made (with its warning); the rest is as
+  # without a picture.
+  [name-picture-source]='"$QOR" boost /m2 out.BMP out.wav'
   [nonblocking]='cat a.wav | "$QOR" boost /m2 - - >"$GOT"; exit ${PIPESTATUS[1]}'
   [ulimit-u]='$AS_USER "$QOR" boost /m2 a.wav out.wav'
 )
@@ -632,7 +635,7 @@ write_through_order() {
       if (target && !locked && ((call == "flock" && args ~ /LOCK_EX/) ||
           (call == "fcntl" && args ~ /F_(OFD_)?SETLKW?/ && args ~ /F_WRLCK/))) { locked = NR; lock_fd = fd }
       if (locked && !unlocked && fd == lock_fd && (call == "close" || (call == "flock" && args ~ /LOCK_UN/) ||
-          (call == "fcntl" && args ~ /F_UNLCK/))) unlocked = NR
+          (call == "fcntl" && args ~ /F_(OFD_)?SETLKW?/ && args ~ /F_UNLCK/))) unlocked = NR
       # Bytes into the destination.
       written = 0
       if (target && call ~ /^(write|pwrite64|pwritev|pwritev2|writev|ftruncate)$/) written = 1
@@ -1123,7 +1126,11 @@ command_scenario() {
   if [[ $expect == refused ]]; then
     ((RC == 124)) && broke+=("hung (stopped after $COMMAND_TIMEOUT s)")
     ((RC == 255 || RC == 124)) || broke+=("exit $RC where a refusal was due")
-    [[ $(tail -n1 "$CASE/err") == E\ * ]] || broke+=("the last line on the error stream is no \"E\" line: $(tail -n1 "$CASE/err")")
+    # The refusal's "E" line comes last, or last but its detail line ("  [OUTPUT] why").
+    local last
+    last=$(tail -n1 "$CASE/err")
+    [[ $last == "  ["* ]] && last=$(tail -n2 "$CASE/err" | head -n1)
+    [[ $last == E\ * ]] || broke+=("the last line on the error stream is no \"E\" line: $(tail -n1 "$CASE/err")")
     what=$(writes_in_trace)
     [[ -z $what ]] || broke+=("refused after writing ($what)")
     snapshot "$CASE/run" AFTER

@@ -140,27 +140,41 @@ int lockTarget(OutputFile& file) {
 }
 
 // Copies the locked destination's old bytes into a private backup beside it, synced with its
-// name, so that they survive any failure and any kill from here on. The result's room is
-// reserved first: a full disk refuses the write-through before anything is touched.
+// name, so that they survive any failure and any kill from here on. The backup has no name
+// until its bytes are synced, where the file system has unnamed files: a kill while it is made
+// leaves nothing. A disk too full for the backup refuses the write-through before anything is
+// touched; one that fills while the result goes in has the old bytes put back. (Room is not
+// reserved in the destination itself: that changes it, and it may be a source still to be seen
+// unchanged.)
 int makeBackup(OutputFile& file) {
-    int error = platform::reserve(file.targetFd, file.length);
-    if (error != 0) return error;
+    int error = 0;
     const platform::StopSignalsHeld held;
     // ".NAME.qor-backup-PID", numbered only when a run of the same number left one behind.
-    file.backup = privateName(
-        file, privateStem(file, "backup-", ""), file.backupSlot, error,
-        [&](const std::string& name) {
-            int made = 0;
-            file.backupFd = platform::createExclusiveIn(file.folder, name, made);
-            return made;
-        },
-        false);
-    if (file.backup.empty()) return error;
+    auto name = [&](auto make) {
+        file.backup = privateName(file, privateStem(file, "backup-", ""), file.backupSlot, error, make, false);
+        return !file.backup.empty();
+    };
+    file.backupFd = platform::createUnnamedIn(file.folder, error);
+    const bool unnamed = error == 0;
+    if (!unnamed) {
+        if (error != -EOPNOTSUPP) return error;
+        if (!name([&](const std::string& backup) {
+                int made = 0;
+                file.backupFd = platform::createExclusiveIn(file.folder, backup, made);
+                return made;
+            })) {
+            return error;
+        }
+    }
     if (platform::cloneInto(file.targetFd, file.backupFd) != 0) {
         error = platform::reserve(file.backupFd, file.oldLength);
         if (error == 0) error = copyFile(file.targetFd, file.backupFd, file.oldLength, false);
     }
     if (error == 0) error = platform::sync(file.backupFd);
+    if (error == 0 && unnamed &&
+        !name([&](const std::string& backup) { return platform::nameUnnamedIn(file.backupFd, file.folder, backup); })) {
+        return error;
+    }
     if (error == 0) error = platform::syncFolder(file.folder);
     return error;
 }
@@ -181,7 +195,9 @@ void dropBackup(OutputFile& file, bool keep) {
 // Copies the complete result into the locked destination, which keeps its owner and its other
 // names: the result, its length, a sync. Any failure puts the old bytes back from the backup the
 // same way; the backup is kept only when that fails as well.
-int writeThrough(OutputFile& file) {
+int writeThrough(OutputFile& file, const std::function<void()>& check) {
+    // The sources are seen as read once more, with the backup made, before the first byte.
+    check();
     int error = copyFile(file.fd, file.targetFd, file.length, false);
     if (error == 0) error = platform::setLength(file.targetFd, file.length);
     if (error == 0) error = platform::sync(file.targetFd);
@@ -214,7 +230,7 @@ int readyRename(OutputFile& file) {
 // Puts a readied result in place: a new name is linked to the unnamed file in one step that
 // replaces nothing; an existing file is replaced by a rename from a private name, given a moment
 // before. Either happens only while the destination is still the file the run checked.
-int renameIntoPlace(OutputFile& file) {
+int renameIntoPlace(OutputFile& file, const std::function<void()>& check) {
     const platform::StopSignalsHeld held;
     if (checkStillThere(file) != 0) return file.error;
     if (file.exists) {
@@ -226,6 +242,8 @@ int renameIntoPlace(OutputFile& file) {
             if (file.error != 0) return file.error;
         }
     }
+    // The last look at the sources, immediately before the name changes.
+    check();
     int error = 0;
     if (file.temporary.empty() && !file.exists) {
         error = platform::nameUnnamedIn(file.fd, file.folder, file.base);
@@ -278,7 +296,7 @@ int backUpOutput(OutputFile& file) {
     return file.error;
 }
 
-int placeOutput(OutputFile& file) {
+int placeOutput(OutputFile& file, const std::function<void()>& check) {
     if (file.error == 0) {
         switch (file.way) {
         case OutputFile::Way::kDirect:
@@ -303,11 +321,11 @@ int placeOutput(OutputFile& file) {
         case OutputFile::Way::kWriteThrough: {
             // A signal waits until the destination is whole again, old or new.
             const platform::StopSignalsHeld signalsHeld;
-            fail(file, writeThrough(file));
+            fail(file, writeThrough(file, check));
             break;
         }
         case OutputFile::Way::kRename:
-            fail(file, renameIntoPlace(file));
+            fail(file, renameIntoPlace(file, check));
             break;
         }
     }
@@ -469,7 +487,7 @@ void commitOutputs(HeldOutputs& held, const std::function<void()>& check) {
         if (backUpOutput(*h.file) != 0) h.failed(*h.file);
     }
     for (HeldOutput& h : files) {
-        if (placeOutput(*h.file) != 0) h.failed(*h.file);
+        if (placeOutput(*h.file, check) != 0) h.failed(*h.file);
     }
     // The new names last through a power cut once their folders are synced. Every file is in
     // place by now: a folder that cannot be synced leaves the run a success, as it is.

@@ -99,8 +99,9 @@ using HeldOutputs = std::vector<HeldOutput>;
 
 // Puts the complete files in place together, in the order they were held, in two phases: each
 // is readied without changing any name in use (synced, its mode set; a write-through's target
-// locked and its backup made), then `check` runs (it ends the run when a source changed), then
-// each is renamed or copied into place, and the folders are synced. A failure before the first
+// locked and its backup made), then each is renamed or copied into place, and the folders are
+// synced. `check` (which ends the run when a source changed) runs once all are readied and
+// again immediately before each file takes its place. A failure before the first
 // file takes its place leaves every destination as it was. The list is emptied.
 void commitOutputs(HeldOutputs& files, const std::function<void()>& check);
 

@@ -3,6 +3,7 @@
 #include "engine/operation.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -52,6 +53,21 @@ std::string nakedName(ResultWriter& result, const std::string& planned) {
         }
     }
     return name;
+}
+
+constexpr const char* kOnSourceReason = "the destination is a source of this run.";
+constexpr const char* kOnResultReason = "the destination is the same file as another result of this run.";
+
+// The files the result `name` must not replace. A result lands on a source only under the name
+// the user gave it (the destination, or the source itself with /W): a split half, a naked
+// file's name or a link never replaces one; and no two results of a run land on one file.
+std::vector<Avoided> avoidedBy(const RunState& state, const std::string& name) {
+    std::vector<Avoided> avoided;
+    if (name != state.destination) {
+        for (const SourceSeen& source : state.sources) avoided.push_back(Avoided{source.status.id(), kOnSourceReason});
+    }
+    for (const platform::FileId& other : state.replaced) avoided.push_back(Avoided{other, kOnResultReason});
+    return avoided;
 }
 
 constexpr int64_t kStagingBytes = int64_t{1} << 20;
@@ -131,18 +147,7 @@ void beginResult(ResultWriter& result, const Settings& options, RunState& state,
     const int64_t bytes = steps * format.blockAlign + (result.mode == kOutputRiff ? kWaveHeaderSize : 0);
     result.threaded = bytes > kStagingBytes;
     result.stagingBytes = std::clamp<int64_t>(bytes, 1, kStagingBytes);
-    // A result lands on a source only under the name the user gave it (the destination, or the
-    // source itself with /W): a split half, a naked file's name or a link never replaces one.
-    std::vector<Avoided> avoided;
-    if (result.name != state.destination) {
-        for (const SourceSeen& source : state.sources) {
-            avoided.push_back(Avoided{source.status.id(), "the destination is a source of this run."});
-        }
-    }
-    for (const platform::FileId& other : state.replaced) {
-        avoided.push_back(Avoided{other, "the destination is the same file as another result of this run."});
-    }
-    openOutput(*result.file, result.name.c_str(), avoided);
+    openOutput(*result.file, result.name.c_str(), avoidedBy(state, result.name));
     // A destination the user may not write (an existing file, a missing or read-only folder) is
     // refused before any sample is produced, and left as it is. A failure on the way is
     // reported once the result is complete.
@@ -235,6 +240,22 @@ void refuseDestination(const char* name, bool naked) {
         OutputFile refused;
         refused.error = error;
         cannotOutput(naked ? kOutputNaked : kOutputRiff, name, &refused);
+    }
+}
+
+void refuseLanding(const RunState& state, const std::string& name, const std::string& first) {
+    platform::FileInfo later;
+    if (platform::statPath(name, later) != 0) return;
+    std::vector<Avoided> avoided = avoidedBy(state, name);
+    platform::FileInfo before;
+    if (platform::statPath(first, before) == 0) avoided.push_back(Avoided{before.id(), kOnResultReason});
+    for (const Avoided& other : avoided) {
+        if (other.id == later.id()) {
+            OutputFile refused;
+            refused.error = -EEXIST;
+            refused.reason = other.reason;
+            cannotOutput(kOutputRiff, name, &refused);
+        }
     }
 }
 

@@ -104,6 +104,10 @@ int writeResult(ResultWriter& result);
 // Ends the run with the line of a destination that cannot be written, before any sample of it
 // is computed (`naked`: the naked writer's line).
 void refuseDestination(const char* name, bool naked);
+// Ends the run with the writer's line when the later result `name` would land on a source or on
+// the file of the result `first` before it, before either is begun (beginResult checks each
+// result as it begins; this makes the check for both halves before the first).
+void refuseLanding(const RunState& state, const std::string& name, const std::string& first);
 
 // Switches 8-bit samples between unsigned (silence 128) and signed (silence 0), in place. A
 // result is switched block by block; writeResult logs the switch once it is complete.

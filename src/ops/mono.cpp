@@ -162,6 +162,7 @@ class Split : public Mono {
             }
             names_[0] = left;
             names_[1] = right;
+            if (run.options.outputMode == 1) refuseLanding(run.state, names_[1], names_[0]);
         }
         plan.name = names_[index];
         planMono(run, index == 0 ? kLeft : kRight, plan);

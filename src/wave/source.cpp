@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr const char* kNoWritingBack = "a stream cannot be written back.";
+
 enum ChunkKind { kChunkUnknown = -1, kChunkFormat = 1, kChunkData = 2, kChunkFact = 3 };
 
 // The files the run reads from, closed together at the end of the run, as they were when opened.
@@ -170,6 +172,13 @@ platform::FileHandle spoolSource(platform::FileHandle stream, const char* name) 
 // socket, a terminal) is spooled first, and so is standard input when it is a file read partway.
 platform::FileHandle openSource(RunState& state, const char* name, bool writtenBack, int64_t& size) {
     const bool dash = strcmp(name, "-") == 0;
+    // What a stream carries is gone once read: nothing can be written back into it (into its own
+    // pipe the run would wait for itself for ever). Told before the open, which waits for a
+    // named pipe's writer.
+    platform::FileInfo named;
+    if (writtenBack && (dash || (platform::statPath(name, named) == 0 && !named.regular))) {
+        failBecause(kNoWritingBack, Fatal::kCannotOutput, "OUTPUT", name);
+    }
     int error = 0;
     platform::FileHandle fd = dash ? platform::openStandardInput(error) : platform::openForReading(name, error);
     if (error != 0) fail(Fatal::kInputNotFound, name);
@@ -186,11 +195,9 @@ platform::FileHandle openSource(RunState& state, const char* name, bool writtenB
         standardInputRead = true;
     }
     const bool spooled = status.stream || (dash && status.regular && platform::positionOf(fd) != 0);
-    // What a stream carried is gone once read: nothing can be written back into it (into its own
-    // pipe the run would wait for itself for ever).
-    if (writtenBack && (spooled || dash)) {
+    if (writtenBack && spooled) {
         platform::closeFile(fd);
-        failBecause("a stream cannot be written back.", Fatal::kCannotOutput, "OUTPUT", name);
+        failBecause(kNoWritingBack, Fatal::kCannotOutput, "OUTPUT", name);
     }
     // A result never replaces this file unless named for it, whatever name reaches it.
     state.sources.push_back(SourceSeen{name, !spooled && !dash, status});
