@@ -242,10 +242,10 @@ int renameIntoPlace(OutputFile& file, const std::function<void()>& check) {
             if (file.error != 0) return file.error;
         }
     }
-    // The last look at the sources, immediately before the name changes.
-    check();
     int error = 0;
     if (file.temporary.empty() && !file.exists) {
+        // The last look at the sources, immediately before the name changes.
+        check();
         error = platform::nameUnnamedIn(file.fd, file.folder, file.base);
         if (error == -EEXIST) {
             fail(file, error, kReplacedReason);
@@ -263,6 +263,7 @@ int renameIntoPlace(OutputFile& file, const std::function<void()>& check) {
         // failing close has lost nothing.
         platform::closeFile(file.fd);
         file.fd = kNoFile;
+        check();
         error = platform::renameIn(file.folder, file.staged, file.base);
         if (error != 0) return error;
     }
