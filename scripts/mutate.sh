@@ -7,8 +7,8 @@
 #
 #   scripts/mutate.sh MUTANTS [--checks "COMMAND"] [--keep]
 #
-# MUTANTS: lines "FILE<TAB>TEXT<TAB>REPLACEMENT[<TAB>note]"; blank lines and lines starting with
-# "#" are skipped. The checks (run in the copy, with build/ holding the mutated build) are by
+# MUTANTS: lines "FILE<TAB>TEXT<TAB>REPLACEMENT[<TAB>note]" (TEXT standing once in FILE; "\n" in
+# TEXT and REPLACEMENT is a line break); blank lines and lines starting with "#" are skipped. The checks (run in the copy, with build/ holding the mutated build) are by
 # default the unit and end-to-end tests and the quick fault injection:
 #   ctest --test-dir build -j2 && bash scripts/inject-faults.sh build/qor --quick
 # Prints "KILLED", "SURVIVED" or "NOT APPLIED" per mutant, then the counts; exits 0.
@@ -37,19 +37,22 @@ killed=0 survived=0 skipped=0
 while IFS=$'\t' read -r file text replacement note; do
   [[ -z $file || $file == \#* ]] && continue
   target="$copy/$file"
-  count=$(grep -cF -- "$text" "$target" 2>/dev/null || true)
-  if [[ $count != 1 ]]; then
-    echo "NOT APPLIED ($count places): $file: $text"
+  cp "$target" "$target.orig" 2>/dev/null || { echo "NOT APPLIED (no file): $file"; skipped=$((skipped + 1)); continue; }
+  # "\n" in TEXT and REPLACEMENT stands for a line break.
+  if ! python3 - "$target" "$text" "$replacement" <<'EOF'
+import sys
+path, old, new = sys.argv[1], sys.argv[2].replace("\\n", "\n"), sys.argv[3].replace("\\n", "\n")
+text = open(path).read()
+if text.count(old) != 1:
+    sys.exit(3)
+open(path, "w").write(text.replace(old, new, 1))
+EOF
+  then
+    echo "NOT APPLIED (not in one place): $file: $text"
+    rm -f "$target.orig"
     skipped=$((skipped + 1))
     continue
   fi
-  cp "$target" "$target.orig"
-  python3 - "$target" "$text" "$replacement" <<'EOF'
-import sys
-path, old, new = sys.argv[1:4]
-text = open(path).read()
-open(path, "w").write(text.replace(old, new, 1))
-EOF
   if ! cmake --build "$copy/build" -j2 >/dev/null 2>&1; then
     echo "KILLED (does not build): $file: $text -> $replacement"
     killed=$((killed + 1))
