@@ -26,6 +26,7 @@ done
 [[ -f $mutants ]] || { echo "usage: scripts/mutate.sh MUTANTS [--checks \"COMMAND\"] [--keep]" >&2; exit 2; }
 
 copy=$(mktemp -d /tmp/qor-mutate.XXXXXX)
+chmod 755 "$copy"  # the checks run some cases as the user nobody
 finish() { if ((keep)); then echo "mutate: kept $copy" >&2; else rm -rf "$copy"; fi; }
 trap finish EXIT
 git archive HEAD | tar -x -C "$copy"
