@@ -17,6 +17,7 @@ constexpr int64_t kSliceSteps = 16384;
 ChainBeside::~ChainBeside() { stop(); }
 
 bool ChainBeside::start() {
+    if (thread_.joinable()) return true;
     try {
         // The thread leaves the stopping signals to the main one.
         const platform::StopSignalsHeld held;
