@@ -9,8 +9,11 @@
 #include <cstdio>
 #include <random>
 
+#include "engine/source_blocks.h"
+#include "platform/platform.h"
 #include "support/run_qor.h"
 #include "support/wave_writer.h"
+#include "wave/chain_beside.h"
 #include "wave/running_mean.h"
 
 namespace {
@@ -176,6 +179,71 @@ TEST(Statistics, RunningMeansFedInBlocksAreTheSerialOnes) {
             EXPECT_GE(sums.pathAbsBound[c], static_cast<unsigned __int128>(pathAbs)) << c;
             EXPECT_LE(sums.pathAbsBound[c], static_cast<unsigned __int128>(pathAbs + 4096 * sumAbs)) << c;
         }
+    }
+}
+
+// The chains run on a thread beside the read give the very doubles of one serial pass, over
+// steps that cross a block and end inside a slice; a file that no longer holds every step, and a
+// thread stopped or left running when the chains are not needed, end it quietly: no line, no
+// ended run, no thread left behind.
+TEST(Statistics, ChainsBesideTheReadAreTheSerialOnes) {
+    enum class End { kFinished, kFileShort, kStopped, kDropped };
+    struct Case {
+        int channels, bytesPerSample, blockAlign;
+        End end;
+    } cases[] = {
+        {1, 1, 1, End::kFinished}, {2, 1, 3, End::kFinished}, {1, 2, 2, End::kFinished},
+        {2, 2, 6, End::kFinished}, {2, 2, 4, End::kFinished}, {2, 2, 4, End::kFileShort},
+        {1, 1, 1, End::kStopped},  {2, 2, 4, End::kDropped},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels * 10 + c.bytesPerSample) + " end " + std::to_string(static_cast<int>(c.end)));
+        const int64_t steps = blockSteps(c.blockAlign) + 2 * 16384 + 77;
+        const int64_t offset = 7;
+        Bytes bytes(static_cast<size_t>(offset + steps * c.blockAlign));
+        std::mt19937 random(c.blockAlign);
+        for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random());
+        if (c.end == End::kFileShort) bytes.resize(bytes.size() - 1);
+        writeFile(dir / "samples", bytes);
+        int error = 0;
+        PcmSource source{};
+        source.fileName = "samples";
+        source.steps = static_cast<int32_t>(steps);
+        source.format.channels = static_cast<int16_t>(c.channels);
+        source.format.bitsPerSample = static_cast<int16_t>(8 * c.bytesPerSample);
+        source.format.blockAlign = static_cast<int16_t>(c.blockAlign);
+        source.dataOffset = offset;
+        source.fd = platform::openForReading(dir / "samples", error);
+        ASSERT_EQ(error, 0);
+        RunningMeans serial{};
+        feedRunningMeans(serial, bytes.data() + offset, steps, c.channels, c.bytesPerSample, c.blockAlign);
+        StreamCapture capture;
+        {
+            ChainBeside beside(source);
+            ASSERT_TRUE(beside.start());
+            EXPECT_TRUE(beside.started());
+            RunningMeans chains{};
+            if (c.end == End::kFinished || c.end == End::kFileShort) {
+                const bool complete = beside.finish(chains);
+                EXPECT_EQ(complete, c.end == End::kFinished);
+                if (complete) {
+                    EXPECT_EQ(chains.steps, steps);
+                    for (int ch = 0; ch < c.channels; ch++) {
+                        EXPECT_EQ(chains.mean[ch], serial.mean[ch]) << ch;
+                        EXPECT_EQ(chains.meanAbs[ch], serial.meanAbs[ch]) << ch;
+                    }
+                }
+            } else if (c.end == End::kStopped) {
+                beside.stop();
+                EXPECT_FALSE(beside.started());
+                EXPECT_FALSE(beside.finish(chains));
+            }
+            // kDropped: the object goes with its thread still running.
+        }
+        EXPECT_EQ(capture.out(), "");
+        EXPECT_EQ(capture.err(), "");
+        platform::closeFile(source.fd);
     }
 }
 

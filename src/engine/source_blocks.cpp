@@ -9,18 +9,24 @@ int64_t blockSteps(int64_t blockAlign) {
     return std::max<int64_t>(1, kBlockBytes / std::max<int64_t>(1, blockAlign));
 }
 
-void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* out) {
+bool readStepsQuietly(const PcmSource& source, int64_t first, int64_t count, uint8_t* out) {
     const int64_t blockAlign = source.format.blockAlign;
-    if (first < 0 || count < 0 || first + count > source.steps) fail(Fatal::kReadOutsideData);
+    if (first < 0 || count < 0 || first + count > source.steps) return false;
     int64_t at = source.dataOffset + first * blockAlign;
     int64_t left = count * blockAlign;
     while (left > 0) {
         const int64_t n = platform::readAt(source.fd, out, left, at);
-        if (n <= 0) fail(Fatal::kFileReadError);
+        if (n <= 0) return false;
         out += n;
         at += n;
         left -= n;
     }
+    return true;
+}
+
+void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* out) {
+    if (first < 0 || count < 0 || first + count > source.steps) fail(Fatal::kReadOutsideData);
+    if (!readStepsQuietly(source, first, count, out)) fail(Fatal::kFileReadError);
 }
 
 

@@ -16,12 +16,22 @@ enum AnalysisNeed : unsigned {
     kNeedExtremes = 2,  // max and min
 };
 
-// For the means check only; qor leaves it null. Counts how the printed means were settled and can
-// make every one of them come from its running chain.
+// For the means check only; qor leaves it null. Counts how the printed means were settled and
+// where the chains ran, can make every printed mean come from its running chain, and can choose
+// where the chains run instead of qor.
 struct MeansAudit {
+    enum class Chains {
+        kAsChosen,    // as qor chooses, by the source's length and the processors
+        kBeside,      // always on a thread beside the read
+        kSecondPass,  // always in a second pass after it
+    };
     bool chainOnly = false;
+    Chains chains = Chains::kAsChosen;
     int64_t fromSums = 0;   // printed means settled by the exact sums
     int64_t fromChain = 0;  // printed means worked out by their running chains
+    int64_t besideRead = 0;     // sources whose chains, run beside the read, gave their open means
+    int64_t stoppedUnused = 0;  // sources whose chains beside the read were stopped, not needed
+    int64_t secondPass = 0;     // sources whose chains ran in a second pass
 };
 extern MeansAudit* meansAudit;
 

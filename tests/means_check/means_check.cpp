@@ -3,9 +3,15 @@
 // sums' verdicts with the running chains on signals whose means lie on or near the edges of the
 // printed digits.
 //
-//   qor-meancheck chain <qor arguments>      qor with every printed mean taken from its chain
-//   qor-meancheck count <qor arguments>      qor as it is; on exit, how its means were settled
-//                                            ("means: X from the sums, Y from the chain", stderr)
+//   qor-meancheck chain <qor arguments>      qor with every printed mean taken from its chain,
+//                                            run in a second pass after the read
+//   qor-meancheck chain-beside <qor args>    the same with the chains on a thread beside the read
+//   qor-meancheck count <qor arguments>      qor as it is; on exit, how its means were settled and
+//                                            where the chains ran ("means: X from the sums, Y from
+//                                            the chain; chains: B beside the read, S stopped
+//                                            unused, P in a second pass", stderr)
+//   qor-meancheck count-beside <qor args>    the same with the chains started beside the read
+//                                            whatever the length and the processors
 //   qor-meancheck corpus <folder>            writes the corpus
 //   qor-meancheck near-edges <count> <seed>  the in-process comparison; exits 1 on a difference
 #include <algorithm>
@@ -29,12 +35,16 @@ namespace {
 MeansAudit audit;
 
 void reportAudit() {
-    fprintf(stderr, "means: %lld from the sums, %lld from the chain\n", static_cast<long long>(audit.fromSums),
-            static_cast<long long>(audit.fromChain));
+    fprintf(stderr, "means: %lld from the sums, %lld from the chain; chains: %lld beside the read, %lld stopped unused, "
+            "%lld in a second pass\n",
+            static_cast<long long>(audit.fromSums), static_cast<long long>(audit.fromChain),
+            static_cast<long long>(audit.besideRead), static_cast<long long>(audit.stoppedUnused),
+            static_cast<long long>(audit.secondPass));
 }
 
-int runAudited(bool chainOnly, int argc, char** argv) {
+int runAudited(bool chainOnly, MeansAudit::Chains chains, int argc, char** argv) {
     audit.chainOnly = chainOnly;
+    audit.chains = chains;
     meansAudit = &audit;
     if (!chainOnly) atexit(reportAudit);  // qor may end the run with exit()
     setlocale(LC_CTYPE, "");
@@ -148,6 +158,13 @@ int writeCorpus(const std::string& folder) {
         std::vector<int> v(1000000);
         for (size_t i = 0; i < v.size(); i++) v[i] = i % 2 == 0 ? -127 : 127;
         put("alternating-8-127", v, mono8);
+    }
+    // Long and loud enough (80 MB) that qor runs its chains beside the read: the magnitudes'
+    // bound is then likely to leave their mean open, and the value mean, exactly 0, is open.
+    {
+        std::vector<int> v(40000000);
+        for (size_t i = 0; i < v.size(); i++) v[i] = i % 2 == 0 ? 32767 : -32767;
+        put("long-alternating-16-32767", v, mono16);
     }
     // One loud step v among 2000 |v| steps: both means are exactly +-0.0005.
     for (const int loud : {1, -1, 500, -500, 32767}) {
@@ -343,11 +360,15 @@ int nearEdges(long count, uint64_t seed) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "chain" || mode == "count") return runAudited(mode == "chain", argc, argv);
+    using Chains = MeansAudit::Chains;
+    if (mode == "chain") return runAudited(true, Chains::kSecondPass, argc, argv);
+    if (mode == "chain-beside") return runAudited(true, Chains::kBeside, argc, argv);
+    if (mode == "count") return runAudited(false, Chains::kAsChosen, argc, argv);
+    if (mode == "count-beside") return runAudited(false, Chains::kBeside, argc, argv);
     if (mode == "corpus" && argc == 3) return writeCorpus(argv[2]);
     if (mode == "near-edges" && argc == 4) return nearEdges(atol(argv[2]), strtoull(argv[3], nullptr, 10));
     fprintf(stderr,
-            "usage: qor-meancheck chain|count <qor arguments>\n"
+            "usage: qor-meancheck chain|chain-beside|count|count-beside <qor arguments>\n"
             "       qor-meancheck corpus <folder>\n"
             "       qor-meancheck near-edges <count> <seed>\n");
     return 2;
