@@ -131,6 +131,8 @@ COMMANDS=(
   "W-stdin-pipe        | wave a.wav 3 1                                          | refused"
   "W-fifo              | wave a.wav 3 1; fifo f.wav                              | refused"
   "W-fifo-alone        | fifo f.wav                                              | refused"
+  "recorder-W          | wave a.wav 3 1                                          | refused"
+  "recorder-linked     | wave a.wav 3 1; old out.wav; link out.wav o2.wav        | refused"
   "nonblocking         | wave a.wav 18 2                                         | like"
   "ulimit-f            | wave a.wav 18 2                                         | refused"
   "ulimit-u            | wave a.wav 18 2                                         | like"
@@ -147,6 +149,10 @@ declare -A COMMAND=(
   [W-stdin-pipe]='$AS_USER bash -c '\''cat a.wav | exec "$0" boost /W /m2 /dev/stdin'\'' "$QOR"'
   [W-fifo]='(exec timeout 30 cat a.wav >f.wav &); "$QOR" boost /W /m2 f.wav'
   [W-fifo-alone]='"$QOR" boost /W /m2 f.wav'
+  # A destination another program holds open for writing (a recorder, paused): replacing it
+  # would send the program's next bytes to a file without a name; writing through would mix.
+  [recorder-W]='exec 3>>a.wav; "$QOR" boost /W /m2 a.wav'
+  [recorder-linked]='exec 3>>out.wav; "$QOR" boost /m2 a.wav out.wav'
   # Standard input and output left non-blocking, with a slow writer and a slow reader.
   [nonblocking]='{ head -c 100000 a.wav; sleep 0.3; tail -c +100001 a.wav; } |
     $NONBLOCKING "$QOR" boost /m2 - - | { sleep 0.3; cat; } >"$GOT"; exit ${PIPESTATUS[1]}'
