@@ -129,8 +129,8 @@ int lockTarget(OutputFile& file) {
         return file.error == 0;
     };
     if (!opened(file.lockFd, false)) return file.error;
-    if (platform::lockFile(file.lockFd, kLockWaitMilliseconds) != 0) {
-        fail(file, -EAGAIN, kLockedReason);
+    if (const int error = platform::lockFile(file.lockFd, kLockWaitMilliseconds); error != 0) {
+        fail(file, error, error == -EAGAIN ? kLockedReason : nullptr);
         return file.error;
     }
     if (checkNotWrittenElsewhere(file, file.lockFd) != 0) return file.error;

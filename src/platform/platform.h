@@ -88,7 +88,8 @@ int removeIn(const Folder& folder, const std::string& base);
 int syncFolder(const Folder& folder);
 // Takes an exclusive lock on the open file (open for reading is enough), which other runs taking
 // it respect, waiting up to `waitMilliseconds` for a holder to let go: 0, or -EAGAIN when it is
-// still held (0 where the file system has no locks). The lock goes with the file's closing.
+// still held, or another failure (0 where the file system has no locks). The lock goes with the
+// file's closing.
 int lockFile(FileHandle file, int waitMilliseconds);
 // Whether another open of the file (any process's) may write it: 1 when one does, 0 when none
 // does or it cannot be told. `readOnly` is open for reading only, and no other open of this

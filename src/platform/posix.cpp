@@ -405,7 +405,8 @@ int lockFile(FileHandle file, int waitMilliseconds) {
     // holder is no writer of it.
     for (int waited = 0;; waited += 20) {
         if (flock(fd(file), LOCK_EX | LOCK_NB) == 0) return 0;
-        if (errno != EWOULDBLOCK && errno != EINTR) return 0;  // no locks here
+        if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) return 0;  // no locks here
+        if (errno != EWOULDBLOCK && errno != EINTR) return failure();
         if (waited >= waitMilliseconds) return -EAGAIN;
         usleep(20000);
     }
