@@ -16,7 +16,8 @@ void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* o
     int64_t left = count * blockAlign;
     while (left > 0) {
         const int64_t n = platform::readAt(source.fd, out, left, at);
-        if (n <= 0) fail(Fatal::kFileReadError);
+        if (n < 0) failBecause(static_cast<int>(n), Fatal::kFileReadError);
+        if (n == 0) fail(Fatal::kFileReadError);
         out += n;
         at += n;
         left -= n;
