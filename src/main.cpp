@@ -8,6 +8,9 @@
 
 int main(int argc, char** argv) {
     platform::holdStandardStreams();
+    // Before anything is written: a source read from a pipe is spooled before any result is
+    // opened, and a file-size limit must fail that write, not end the process.
+    platform::ignoreWriteSignals();
     setlocale(LC_CTYPE, "");
     initialiseStreams();
     // The arguments as UTF-8 (on Windows read from the UTF-16 command line).

@@ -157,6 +157,7 @@ TEST(Options, LinesAndEffects) {
         {{"-x"}, "", "W[QOR] Arg. unknown. [/x]\n"},
         {{"/"}, "", "W[QOR] Arg. unknown. [/]\n"},
         {{"/s"}, "", "W[QOR] Arg. unknown. [/s]\n"},
+        {{"/x\n- [QOR] finish QOR.\r"}, "", "W[QOR] Arg. unknown. [/x\\x0a- [QOR] finish QOR.\\x0d]\n"},
         {{"/S", "/t100"}, "", ""},
         {{"/t100", "/S"}, "S [INIT] Threshold-Level is [100].\n", ""},
         {{"/D"}, "", "S [INIT] run DEBUG mode.\n"},
@@ -262,6 +263,7 @@ TEST(FileNames, Refusals) {
         {{"info", "1", "2", "3", "4", "5", "6", "7", "8", "9"}, "E [QOR] too many files.\n"},
         {{"info", std::string(1024, 'x')}, "E [QOR] too long filename. [" + std::string(1024, 'x') + "]\n"},
         {{"info", longName}, "E [QOR] too long filename. [" + longName + "]\n"},
+        {{"info", "\x1b[2J" + longName}, "E [QOR] too long filename. [\\x1b[2J" + longName + "]\n"},
     };
     for (const Case& c : cases) {
         Parsed p = parse(c.args);

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,10 +14,12 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/run_qor.h"
 #include "support/wave_writer.h"
 
@@ -260,6 +263,96 @@ TEST(Destination, AStoppedOrOvertakenRunLeavesEveryFileAsItWas) {
         EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.wav", "out.wav"}));
         EXPECT_EQ(readFile(dir / "out.wav"), previous);
     }
+}
+
+// Every signal whose default action ends the process removes the remembered temporary names
+// first (what the builds that name their temporary files rely on), then ends the process as the
+// signal would have; one ignored at the start stays ignored, a fault another handler takes (a
+// sanitizer's) stays with it, and only the stopping signals wait while they are held back.
+TEST(DestinationDeathTest, EverySignalThatEndsTheRunRemovesTheTemporaryNames) {
+    // Each case runs in a fresh process, where nothing has prepared the signals yet.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    enum Start { kDefault, kIgnored, kHandledElsewhere };
+    struct Case {
+        const char* name;
+        int signal;
+        Start start = kDefault;
+        bool held = false;  // raised while the stopping signals are held back
+    } cases[] = {
+        {"terminate", SIGTERM},
+        {"quit", SIGQUIT},
+        {"abort", SIGABRT},
+        {"user 1", SIGUSR1},
+        {"user 2", SIGUSR2},
+        {"alarm", SIGALRM},
+        {"virtual timer", SIGVTALRM},
+        {"profiling timer", SIGPROF},
+        {"processor time limit", SIGXCPU},
+        {"bad system call", SIGSYS},
+        {"trap", SIGTRAP},
+        {"pollable event", SIGPOLL},
+        {"power failure", SIGPWR},
+        {"stack fault", SIGSTKFLT},
+        {"first realtime", SIGRTMIN},
+        {"last realtime", SIGRTMAX},
+        {"segmentation fault", SIGSEGV},
+        {"bus error", SIGBUS},
+        {"arithmetic fault", SIGFPE},
+        {"illegal instruction", SIGILL},
+        {"hang-up ignored at the start (nohup)", SIGHUP, kIgnored},
+        {"alarm ignored at the start", SIGALRM, kIgnored},
+        {"segmentation fault handled elsewhere", SIGSEGV, kHandledElsewhere},
+        {"user 1, held back", SIGUSR1, kDefault, true},
+        {"realtime, held back", SIGRTMIN + 3, kDefault, true},
+        {"segmentation fault, never held back", SIGSEGV, kDefault, true},
+    };
+    // The fresh process takes the folder of the one that runs the cases.
+    std::optional<TempDir> made;
+    if (getenv("QOR_SIGNAL_TEST_FOLDER") == nullptr) {
+        made.emplace();
+        setenv("QOR_SIGNAL_TEST_FOLDER", made->path.c_str(), 1);
+    }
+    const std::string folder = getenv("QOR_SIGNAL_TEST_FOLDER");
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string base = ".out.wav.qor-" + std::to_string(index);
+        const std::string name = folder + "/" + base;
+        const std::string after = folder + "/after-" + std::to_string(index++);
+        const bool ends = c.start == kDefault;
+        // A stopping signal raised while held comes when the hold ends; a fault comes at once.
+        const bool waits = c.held && c.signal != SIGSEGV;
+        auto exited = [&](int status) {
+            if (c.start == kIgnored) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            if (c.start == kHandledElsewhere) return WIFEXITED(status) && WEXITSTATUS(status) == 3;
+            return WIFSIGNALED(status) && WTERMSIG(status) == c.signal;
+        };
+        EXPECT_EXIT(
+            {
+                prctl(PR_SET_DUMPABLE, 0);  // no core file
+                if (c.start == kIgnored) signal(c.signal, SIG_IGN);
+                if (c.start == kHandledElsewhere) signal(c.signal, [](int) { _exit(3); });
+                if (c.start == kDefault) signal(c.signal, SIG_DFL);
+                platform::prepareForWriting();
+                writeFile(name, Bytes{1});
+                platform::Folder held;
+                platform::openFolder(folder + "/", held);
+                int slot = platform::rememberTemporaryName(held, base);
+                if (c.held) {
+                    const platform::StopSignalsHeld held;
+                    raise(c.signal);
+                    writeFile(after, Bytes{1});
+                } else {
+                    raise(c.signal);
+                }
+                platform::forgetTemporaryName(slot);
+                _exit(0);
+            },
+            exited, "");
+        EXPECT_EQ(fileExists(name), !ends);
+        EXPECT_EQ(fileExists(after), waits);
+    }
+    if (made) unsetenv("QOR_SIGNAL_TEST_FOLDER");
 }
 
 TEST(Destination, APipeGetsTheWholeResultOrNothing) {

@@ -234,7 +234,10 @@ TEST(Run, MissingFileAndExitCodes) {
          "E [QOR] Error input file not found. [nothere.wav]\n"},
         {{"info", "no%dthere"}, 255, "", "E [QOR] Error input file not found. [no%dthere.WAV]\n"},
         {{"ask", "nothere"}, 255, "", "E [QOR] Error input file not found. [nothere.WAV]\n"},
-        {{"ask", "folder.wav"}, 255, "", "E [QOR] File read error.\n"},
+        {{"ask", "folder.wav"}, 255, "", "E [QOR] File read error.\n  [QOR] Is a directory\n"},
+        // A control character in a name is shown escaped: a line feed cannot forge a line.
+        {{"ask", "no\nE [QOR] forged.wav\t\x7f"}, 255, "",
+         "E [QOR] Error input file not found. [no\\x0aE [QOR] forged.wav\\x09\\x7f.WAV]\n"},
         {{"ask", "/RC", "st.wav"}, 2, "", ""},
         {{"ask", "/RB", "st.wav"}, 16, "", ""},
         {{"ask", "/RB", "m8.wav"}, 8, "", ""},

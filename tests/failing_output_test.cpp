@@ -103,4 +103,47 @@ TEST(FailingOutput, TheRunEndsWithItsLineAndLeavesNothingBehind) {
     if (!skipped.empty()) GTEST_SKIP() << "cannot run as an ordinary user here, not checked:" << skipped;
 }
 
+// A limit the run can live with changes nothing but its speed: the same exit code, lines and
+// files as without it.
+TEST(FailingOutput, ALimitTheRunCanLiveWithChangesNothing) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        ChildConditions conditions;
+    } cases[] = {
+        // A result (or half) of more than a buffer (1 MiB) is written by a thread of its own,
+        // which the limit refuses: the run writes on its own thread.
+        {"the writer thread cannot start", {"boost", "/m2", "a.wav", "out.wav"}, {.processLimit = 1}},
+        {"the writer thread cannot start, split", {"lrsprit", "a.wav", "out.wav"}, {.processLimit = 1}},
+    };
+    const Bytes source = makeWave(2, 16, 8000, stereoSound(600000));
+    std::string skipped;
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir free;
+        writeFile(free / "a.wav", source);
+        const RunResult expected = runQor(c.args, free.path);
+        ASSERT_EQ(expected.exitCode, c.args[0] == "lrsprit" ? 2 : 1) << expected.err;
+        TempDir dir;
+        writeFile(dir / "a.wav", source);
+        chmod((dir / "a.wav").c_str(), 0644);
+        chmod(dir.path.c_str(), 0777);
+        // The superuser is not held to the process limit.
+        if (geteuid() == 0) c.conditions.userId = kNobody;
+        const RunResult r = runQorUnder(c.args, dir.path, c.conditions);
+        if (r.exitCode == 126) {
+            skipped += std::string(" ") + c.name + ";";
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, expected.exitCode) << r.err;
+        EXPECT_EQ(r.out, expected.out);
+        EXPECT_EQ(r.err, expected.err);
+        EXPECT_EQ(dir.entries(), free.entries());
+        for (const std::string& name : free.entries()) {
+            EXPECT_EQ(readFile(dir / name), readFile(free / name)) << name;
+        }
+    }
+    if (!skipped.empty()) GTEST_SKIP() << "cannot run as an ordinary user here, not checked:" << skipped;
+}
+
 }  // namespace

@@ -27,6 +27,7 @@ constexpr FatalLine kFatalLines[] = {
     {Fatal::kTooFewNames, false, "E [INIT] too few filename(2), [%d/%d]."},
 
     {Fatal::kInputNotFound, false, "E [QOR] Error input file not found. [%s]"},
+    {Fatal::kCannotOpenInput, false, "E [QOR] cannot open input file. [%s]"},
     {Fatal::kNoFileStatus, false, "E [QOR] cannot get file status."},
     {Fatal::kInputTooLarge, false, "E [QOR] too large input file. [%s]"},
     {Fatal::kSourceChanged, false, "E [QOR] source file changed while read. [%s]"},
@@ -124,13 +125,19 @@ std::string lineText(const FatalLine& line, Fatal id, const char* conversions, v
     if (strcmp(expected.letters, conversions) != 0) {
         fail(Fatal::kWrongArguments, static_cast<int>(id), conversions, expected.letters);
     }
-    va_list copy;
-    va_copy(copy, args);
-    const int length = vsnprintf(nullptr, 0, line.text, copy);
-    va_end(copy);
-    std::string text(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
-    if (length > 0) vsnprintf(text.data(), text.size(), line.text, args);
-    text.resize(text.find('\0'));
+    // A string (a file name) is shown escaped before the text is divided into its lines: a
+    // line feed in a name neither ends the line nor starts one.
+    std::string text;
+    for (const char* p = line.text; *p != '\0'; p++) {
+        if (*p != '%') {
+            text += *p;
+        } else if (*++p == 'd') {
+            text += std::to_string(va_arg(args, int));
+        } else {
+            const char* argument = va_arg(args, const char*);
+            text += escapeControls(argument != nullptr ? argument : "(null)");
+        }
+    }
     return text;
 }
 

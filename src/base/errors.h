@@ -14,7 +14,8 @@ enum class Fatal : int {
     kTooFewNames,           // given, needed: fewer file names than the operation takes
 
     // Sources
-    kInputNotFound,         // name: the source cannot be opened
+    kInputNotFound,         // name: the source does not exist
+    kCannotOpenInput,       // name: the source exists but cannot be opened (the reason follows)
     kNoFileStatus,          // the opened source's size and time cannot be read
     kInputTooLarge,         // name: the source holds more than INT32_MAX bytes
     kSourceChanged,         // name: a source changed on disk while the run read it

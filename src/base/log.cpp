@@ -113,6 +113,23 @@ void formatInto(const char* format, va_list args) {
 
 }  // namespace
 
+std::string escapeControls(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown += c;
+            continue;
+        }
+        static constexpr char kDigits[] = "0123456789abcdef";
+        shown += "\\x";
+        shown += kDigits[byte >> 4];
+        shown += kDigits[byte & 0xF];
+    }
+    return shown;
+}
+
 bool logLevelShown(int level) { return level <= settings.stderrThreshold || level <= settings.stdoutThreshold; }
 
 namespace {
@@ -150,6 +167,15 @@ void emitMessage(int level) {
         stream = 1;
     }
     if (stream != 0 && !MessageBuffer.empty()) {
+        // One line each: whatever a name or a source's bytes bring into it shows escaped. A line
+        // feed that ends it is its end.
+        const bool fed = MessageBuffer.back() == '\n';
+        if (fed) MessageBuffer.pop_back();
+        const bool plain = std::none_of(MessageBuffer.begin(), MessageBuffer.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        });
+        if (!plain) MessageBuffer = escapeControls(MessageBuffer);
+        if (fed) MessageBuffer += '\n';
         if (holdingLines && level > kLevelError) {
             heldLines.push_back(HeldLine{stream == 1, MessageBuffer});
         } else {

@@ -30,7 +30,13 @@ int logMessage(int level);
 // when it does not.
 bool logLevelShown(int level);
 
-// Formats one line into MessageBuffer and emits it.
+// `text` as a log line shows it: each control character (a byte below 0x20, and 0x7F) as "\x"
+// and two lowercase hexadecimal digits ("\x0a" for a line feed), every other byte as it is. A
+// file name holding a line feed cannot begin a line of its own.
+std::string escapeControls(const std::string& text);
+
+// Formats one line into MessageBuffer and emits it. Every line is written through
+// escapeControls, but for a line feed that ends it.
 void logLine(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // The three below write a fatal line as given. The program's fatal lines are kept in the table
 // in base/errors.cpp and written by fail(id, ...) through these; elsewhere a run is ended by id.

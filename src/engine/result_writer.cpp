@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include "base/buffers.h"
@@ -73,21 +74,28 @@ std::vector<Avoided> avoidedBy(const RunState& state, const std::string& name) {
 constexpr int64_t kStagingBytes = int64_t{1} << 20;
 
 // Hands the filled buffer to a writing thread, once the previous write is done (or writes it
-// here when the result has no thread).
+// here when the result has no thread, or no thread can be started: a limit on the processes
+// only makes the run slower).
 void flushStaging(ResultWriter& result) {
     if (result.pending.valid()) result.pending.get();
     if (result.filled == 0) return;
     const uint8_t* bytes = result.staging[result.current].data();
     const int64_t count = result.filled;
     OutputFile* file = result.file.get();
-    if (!result.threaded) {
-        writeOutput(*file, bytes, count);
-        result.filled = 0;
-        return;
+    if (result.threaded) {
+        try {
+            // The writing thread leaves the stopping signals to this one.
+            const platform::StopSignalsHeld held;
+            result.pending =
+                std::async(std::launch::async, [file, bytes, count] { writeOutput(*file, bytes, count); });
+            result.current ^= 1;
+            result.filled = 0;
+            return;
+        } catch (const std::system_error&) {
+            result.threaded = false;
+        }
     }
-    const platform::StopSignalsHeld held;  // the writing thread leaves the stopping signals to this one
-    result.pending = std::async(std::launch::async, [file, bytes, count] { writeOutput(*file, bytes, count); });
-    result.current ^= 1;
+    writeOutput(*file, bytes, count);
     result.filled = 0;
 }
 

@@ -1,6 +1,7 @@
 #include "engine/source_blocks.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "base/log.h"
 
@@ -9,24 +10,27 @@ int64_t blockSteps(int64_t blockAlign) {
     return std::max<int64_t>(1, kBlockBytes / std::max<int64_t>(1, blockAlign));
 }
 
-bool readStepsQuietly(const PcmSource& source, int64_t first, int64_t count, uint8_t* out) {
+int readStepsQuietly(const PcmSource& source, int64_t first, int64_t count, uint8_t* out) {
     const int64_t blockAlign = source.format.blockAlign;
-    if (first < 0 || count < 0 || first + count > source.steps) return false;
+    if (first < 0 || count < 0 || first + count > source.steps) return -EINVAL;
     int64_t at = source.dataOffset + first * blockAlign;
     int64_t left = count * blockAlign;
     while (left > 0) {
         const int64_t n = platform::readAt(source.fd, out, left, at);
-        if (n <= 0) return false;
+        // A file that ends early is short of its data: no system reason to give.
+        if (n <= 0) return n < 0 ? static_cast<int>(n) : kEndedEarly;
         out += n;
         at += n;
         left -= n;
     }
-    return true;
+    return 0;
 }
 
 void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* out) {
     if (first < 0 || count < 0 || first + count > source.steps) fail(Fatal::kReadOutsideData);
-    if (!readStepsQuietly(source, first, count, out)) fail(Fatal::kFileReadError);
+    const int error = readStepsQuietly(source, first, count, out);
+    if (error == kEndedEarly) fail(Fatal::kFileReadError);
+    if (error != 0) failBecause(error, Fatal::kFileReadError);
 }
 
 

@@ -40,9 +40,11 @@ struct PcmSource {
 // Reads `count` steps from step `first` of the source into `out` (count * blockAlign bytes).
 // Ends the run with the read error line when the file no longer holds them.
 void readSteps(const PcmSource& source, int64_t first, int64_t count, uint8_t* out);
-// The same without ending the run: false when the steps lie outside the data or the file no
-// longer holds them. For a thread beside the run's own, which leaves every report to it.
-bool readStepsQuietly(const PcmSource& source, int64_t first, int64_t count, uint8_t* out);
+// The same without ending the run: 0, or the failure: -EINVAL for steps outside the data, the
+// read's negative errno, or kEndedEarly when the file no longer holds them. For a thread beside
+// the run's own, which leaves every report to it.
+inline constexpr int kEndedEarly = 1;
+int readStepsQuietly(const PcmSource& source, int64_t first, int64_t count, uint8_t* out);
 
 // Steps in one block of about 1 MiB, at least 1.
 int64_t blockSteps(int64_t blockAlign);

@@ -101,7 +101,8 @@ int cloneInto(FileHandle from, FileHandle to);
 
 // Reads up to `count` bytes at `offset`: the bytes read (0 at the end), or the failure.
 int64_t readAt(FileHandle file, void* bytes, int64_t count, int64_t offset);
-// Writes all of `count` bytes, at the file position or at `offset`: 0 or the failure.
+// Writes all of `count` bytes, at the file position or at `offset`: 0 or the failure. Short
+// writes are resumed, and a stream left non-blocking is waited for until it takes the rest.
 int writeAll(FileHandle file, const void* bytes, int64_t count);
 int writeAllAt(FileHandle file, const void* bytes, int64_t count, int64_t offset);
 // Copies up to `count` bytes of `from` at `offset` to the position of `to` inside the kernel:
@@ -118,6 +119,7 @@ int setMode(FileHandle file, uint32_t mode);
 uint32_t newFileMode();
 
 // Reads up to `count` bytes at the file's position: the bytes read (0 at the end), or the failure.
+// A stream left non-blocking is waited for, as writeAll waits to write to one.
 int64_t readNext(FileHandle file, void* bytes, int64_t count);
 // The file's position, or the failure.
 int64_t positionOf(FileHandle file);
@@ -170,9 +172,16 @@ int compareIgnoringCase(const char* a, const char* b);
 // ("C:take.wav").
 size_t baseNameStart(const std::string& path);
 
-// The stopping signals (terminate, interrupt, hang-up, or the console's close) remove every
-// name remembered below, then end the process as the signal would; a closed pipe and a
-// file-size limit fail the write instead of ending the process. Installed once.
+// A closed pipe and a file-size limit fail the write instead of ending the process. Called
+// first thing in a run: a source read from a stream is written to a temporary file before any
+// result is.
+void ignoreWriteSignals();
+// Every signal whose default action ends the process (terminate, interrupt, hang-up, quit,
+// abort, the user and realtime signals, the timers and the limits; a fault such as SIGSEGV
+// where nothing else handles it; on Windows the console's stop events, abort and a crash)
+// removes every name remembered below, then ends the process as it would have; a signal the
+// run was started to ignore stays ignored. Also ignores as ignoreWriteSignals does. Installed
+// once.
 void prepareForWriting();
 // Remembers a temporary file's name to be removed when the process is stopped: a slot, or -1
 // when no slot is free (the name is then not removed).
@@ -181,7 +190,8 @@ void forgetTemporaryName(int& slot);
 
 // Holds the stopping signals back in this thread while it lives: while a temporary name is
 // made or removed together with its slot, while a file is put in place, and while a thread is
-// started (which then never takes them: they stay with the main thread).
+// started (which then never takes them: they stay with the main thread). The faults an
+// instruction raises are never held back.
 class StopSignalsHeld {
   public:
     StopSignalsHeld();

@@ -8,6 +8,7 @@
 #include <linux/fs.h>
 #endif
 #include <iconv.h>
+#include <poll.h>
 #include <pthread.h>
 #include <strings.h>
 #include <sys/file.h>
@@ -66,19 +67,71 @@ char names[kSlots][kNameSize];
 int folders[kSlots];
 volatile sig_atomic_t inUse[kSlots];
 
-constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// Every signal whose default action ends the process, besides the synchronous faults below:
+// each removes the temporary names before the run ends (SIGKILL cannot be caught; SIGPIPE and
+// SIGXFSZ are ignored, so that the write fails instead). The realtime signals are added to these
+// where the system has them.
+constexpr int kStopSignals[] = {
+    SIGTERM, SIGINT,    SIGHUP,  SIGQUIT, SIGABRT, SIGUSR1, SIGUSR2,
+    SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGSYS,  SIGTRAP,
+#if defined(SIGPOLL)
+    SIGPOLL,  // the same as SIGIO on Linux; SIGIO elsewhere is ignored by default
+#endif
+#if defined(__linux__)
+    SIGPWR,  SIGSTKFLT,  // elsewhere absent, or ignored by default
+#endif
+#if defined(SIGEMT)
+    SIGEMT,
+#endif
+};
+
+// The faults an instruction raises in the thread that runs it. They remove the names too, but
+// are never held back: a fault that arrives blocked ends the process without its handler.
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+
+// The stopping signals: kStopSignals and the realtime signals.
+void addStopSignals(sigset_t& set) {
+    for (int s : kStopSignals) sigaddset(&set, s);
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+    // Those below SIGRTMIN belong to the C library's threads, which hides them.
+    for (int s = SIGRTMIN; s <= SIGRTMAX; s++) sigaddset(&set, s);
+#endif
+}
 
 void removeTemporaries(int signalNumber) {
+    const int saved = errno;
     for (int i = 0; i < kSlots; i++) {
         if (inUse[i] != 0) unlinkat(folders[i], names[i], 0);
     }
     // The signal is blocked while its handler runs, so the raised one arrives, with the default
-    // action, on return.
+    // action, on return. A fault raised by an instruction comes again when it is run again.
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
+    errno = saved;
+}
+
+// Gives `signalNumber` the handler when it has its default action at the start: one the run
+// was started to ignore (nohup) stays ignored, and one another part of the process handles (a
+// sanitizer's fault handler) stays with it.
+void catchSignal(int signalNumber, const struct sigaction& action) {
+    struct sigaction current;
+    if (sigaction(signalNumber, nullptr, &current) != 0) return;
+    if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) return;
+    sigaction(signalNumber, &action, nullptr);
 }
 
 uint32_t creationMode = 0644;
+
+// Waits until a descriptor left non-blocking (a pipe that the process that started the run set
+// so, shared with it) can be read (POLLIN) or written (POLLOUT): 0, or the failure. A closed
+// other end or an error counts as ready: the read or write that follows says what it is.
+int waitUntilReady(FileHandle file, short events) {
+    struct pollfd waited = {fd(file), events, 0};
+    for (;;) {
+        if (poll(&waited, 1, -1) >= 0) return 0;
+        if (errno != EINTR) return failure();
+    }
+}
 
 }  // namespace
 
@@ -143,7 +196,11 @@ int64_t readNext(FileHandle file, void* bytes, int64_t count) {
     for (;;) {
         const ssize_t n = read(fd(file), bytes, static_cast<size_t>(count));
         if (n >= 0) return n;
-        if (errno != EINTR) return failure();
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (const int error = waitUntilReady(file, POLLIN); error != 0) return error;
+        } else if (errno != EINTR) {
+            return failure();
+        }
     }
 }
 
@@ -252,6 +309,10 @@ int writeWhole(FileHandle file, const uint8_t* bytes, int64_t count, int64_t off
         const ssize_t n = offset < 0 ? write(fd(file), bytes, static_cast<size_t>(count))
                                      : pwrite(fd(file), bytes, static_cast<size_t>(count), offset);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (const int error = waitUntilReady(file, POLLOUT); error != 0) return error;
+            continue;
+        }
         if (n <= 0) return n < 0 ? failure() : -EIO;
         bytes += n;
         count -= n;
@@ -468,6 +529,11 @@ size_t baseNameStart(const std::string& path) {
     return slash == std::string::npos ? 0 : slash + 1;
 }
 
+void ignoreWriteSignals() {
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+}
+
 void prepareForWriting() {
     static bool prepared = false;
     if (prepared) return;
@@ -476,19 +542,19 @@ void prepareForWriting() {
     const mode_t mask = umask(0);
     umask(mask);
     creationMode = 0666 & ~mask;
-    signal(SIGPIPE, SIG_IGN);
-    signal(SIGXFSZ, SIG_IGN);
+    ignoreWriteSignals();
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = removeTemporaries;
+    // No other stopping signal or fault interrupts the handler.
     sigemptyset(&action.sa_mask);
-    for (int s : kStopSignals) sigaddset(&action.sa_mask, s);
-    for (int s : kStopSignals) {
-        struct sigaction current;
-        // A signal the run was started to ignore (nohup) stays ignored.
-        if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
-        sigaction(s, &action, nullptr);
-    }
+    addStopSignals(action.sa_mask);
+    for (int s : kFaultSignals) sigaddset(&action.sa_mask, s);
+    for (int s : kStopSignals) catchSignal(s, action);
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+    for (int s = SIGRTMIN; s <= SIGRTMAX; s++) catchSignal(s, action);
+#endif
+    for (int s : kFaultSignals) catchSignal(s, action);
 }
 
 int rememberTemporaryName(const Folder& folder, const std::string& name) {
@@ -514,7 +580,7 @@ static_assert(sizeof(sigset_t) <= 256, "the held signal set fits its room");
 StopSignalsHeld::StopSignalsHeld() {
     sigset_t held;
     sigemptyset(&held);
-    for (int s : kStopSignals) sigaddset(&held, s);
+    addStopSignals(held);
     pthread_sigmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(previous_));
 }
 

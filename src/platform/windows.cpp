@@ -17,7 +17,8 @@
 // Sources spooled from a pipe need no name at any time, and are deleted-on-close files.
 //
 // The stopping signals are the console's control events (Ctrl-C, Ctrl-Break, closing the console
-// window, logging off, shutting down), which Windows delivers on a thread of their own. Holding
+// window, logging off, shutting down), which Windows delivers on a thread of their own, abort()
+// (SIGABRT, raised on the thread that aborts) and a crash nothing handles. Holding
 // them back is a critical section: StopSignalsHeld enters it, and the handler enters it before
 // it removes the remembered names and never leaves it, so that no name is made, put in place or
 // removed while the handler works, and the run ends while the handler holds it.
@@ -35,6 +36,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -252,6 +254,15 @@ struct StopLock {
 };
 StopLock stopLock;
 
+// Removes every remembered name, for a handler that then lets the process end. The section is
+// entered and never left: the run makes, places or removes no name from here on.
+void removeNames() {
+    EnterCriticalSection(&stopLock.section);
+    for (int i = 0; i < kSlots; i++) {
+        if (inUse[i]) DeleteFileW(names[i].c_str());
+    }
+}
+
 BOOL WINAPI stopRun(DWORD event) {
     switch (event) {
     case CTRL_C_EVENT:
@@ -263,15 +274,23 @@ BOOL WINAPI stopRun(DWORD event) {
     default:
         return FALSE;
     }
-    // Entered and never left: the run makes, places or removes no name from here on.
-    EnterCriticalSection(&stopLock.section);
-    for (int i = 0; i < kSlots; i++) {
-        if (inUse[i]) DeleteFileW(names[i].c_str());
-    }
+    removeNames();
     // The run ends as Ctrl-C ends a program. TerminateProcess, not ExitProcess: the other
     // threads may hold the C library's locks, which the exit handlers would wait for.
     TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
     return TRUE;
+}
+
+// abort(), and std::terminate through it: the C runtime ends the process once this returns.
+void abortRun(int) { removeNames(); }
+
+// A crash (an access violation, an illegal instruction...) that nothing handles: the filter that
+// was there before (the C runtime's) decides first, and the names go only when the process ends.
+LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
+LONG WINAPI crashRun(EXCEPTION_POINTERS* exception) {
+    const LONG decided = previousFilter != nullptr ? previousFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
+    if (decided != EXCEPTION_CONTINUE_EXECUTION) removeNames();
+    return decided;
 }
 
 bool closedAtStart[3];
@@ -736,6 +755,12 @@ void prepareForWriting() {
     if (prepared) return;
     prepared = true;
     SetConsoleCtrlHandler(stopRun, TRUE);
+    signal(SIGABRT, abortRun);
+    previousFilter = SetUnhandledExceptionFilter(crashRun);
+}
+
+void ignoreWriteSignals() {
+    // Windows has neither signal: a closed pipe and a full disk fail the write.
 }
 
 int rememberTemporaryName(const Folder& folder, const std::string& base) {

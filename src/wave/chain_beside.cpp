@@ -49,7 +49,7 @@ void ChainBeside::run() noexcept {
         std::vector<uint8_t> block(static_cast<size_t>(perBlock * format.blockAlign));
         for (int64_t done = 0; done < total;) {
             const int64_t n = std::min(perBlock, total - done);
-            if (!readStepsQuietly(source_, done, n, block.data())) return;
+            if (readStepsQuietly(source_, done, n, block.data()) != 0) return;
             for (int64_t fed = 0; fed < n; fed += kSliceSteps) {
                 if (stopping_.load(std::memory_order_relaxed)) return;
                 feedRunningMeans(chains_, block.data() + fed * format.blockAlign, std::min(kSliceSteps, n - fed),

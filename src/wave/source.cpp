@@ -32,7 +32,8 @@ bool standardInputRead = false;
 void readExactly(platform::FileHandle fd, int64_t at, uint8_t* out, int64_t count) {
     while (count > 0) {
         const int64_t n = platform::readAt(fd, out, count, at);
-        if (n <= 0) fail(Fatal::kFileReadError);
+        if (n < 0) failBecause(static_cast<int>(n), Fatal::kFileReadError);
+        if (n == 0) fail(Fatal::kFileReadError);
         out += n;
         at += n;
         count -= n;
@@ -150,17 +151,19 @@ platform::FileHandle spoolSource(platform::FileHandle stream, const char* name) 
     const ClosedOnExit input{stream};
     int error = 0;
     ClosedOnExit spool{platform::createSpool(error)};
-    if (error != 0) fail(Fatal::kCannotSpool, name);
+    if (error != 0) failBecause(error, Fatal::kCannotSpool, name);
     std::vector<uint8_t> block(size_t{1} << 20);
     int64_t total = 0;
     for (;;) {
         const int64_t n = platform::readNext(stream, block.data(), static_cast<int64_t>(block.size()));
-        if (n < 0) fail(Fatal::kFileReadError);
+        if (n < 0) failBecause(static_cast<int>(n), Fatal::kFileReadError);
         if (n == 0) break;
         total += n;
         // Past the largest source there is no need to keep the rest.
         if (total > INT32_MAX) fail(Fatal::kInputTooLarge, name);
-        if (platform::writeAll(spool.fd, block.data(), n) != 0) fail(Fatal::kCannotSpool, name);
+        if (const int written = platform::writeAll(spool.fd, block.data(), n); written != 0) {
+            failBecause(written, Fatal::kCannotSpool, name);
+        }
     }
     const platform::FileHandle fd = spool.fd;
     spool.fd = platform::kNoFile;
@@ -181,11 +184,14 @@ platform::FileHandle openSource(RunState& state, const char* name, bool writtenB
     }
     int error = 0;
     platform::FileHandle fd = dash ? platform::openStandardInput(error) : platform::openForReading(name, error);
-    if (error != 0) fail(Fatal::kInputNotFound, name);
+    // Only a name that does not exist is "not found"; a closed standard input, a file this user
+    // may not read or too many open files say why.
+    if (error == -ENOENT) fail(Fatal::kInputNotFound, name);
+    if (error != 0) failBecause(error, Fatal::kCannotOpenInput, name);
     platform::FileInfo status;
-    if (platform::statFile(fd, status) != 0) {
+    if (const int failed = platform::statFile(fd, status); failed != 0) {
         platform::closeFile(fd);
-        fail(Fatal::kNoFileStatus);
+        failBecause(failed, Fatal::kNoFileStatus);
     }
     if (platform::isStandardInput(name, status)) {
         if (standardInputRead) {
@@ -203,9 +209,9 @@ platform::FileHandle openSource(RunState& state, const char* name, bool writtenB
     state.sources.push_back(SourceSeen{name, !spooled && !dash, status});
     if (spooled) {
         fd = spoolSource(fd, name);
-        if (platform::statFile(fd, status) != 0) {
+        if (const int failed = platform::statFile(fd, status); failed != 0) {
             platform::closeFile(fd);
-            fail(Fatal::kNoFileStatus);
+            failBecause(failed, Fatal::kNoFileStatus);
         }
     }
     openSources.push_back(OpenSource{fd, name, status});

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <sstream>
+#include <string>
 
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& cwd,
                      const ChildConditions& conditions) {
@@ -37,6 +38,17 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
             const gid_t group = static_cast<gid_t>(conditions.userId);
             if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(static_cast<uid_t>(conditions.userId)) != 0) {
                 _exit(126);
+            }
+        }
+        if (conditions.processLimit >= 0) {
+            // Set after the change of user, which would fail the exec when the new user already
+            // has that many processes. The leak checker of a sanitizer build needs a thread of its
+            // own, which the limit refuses too.
+            rlimit limit{static_cast<rlim_t>(conditions.processLimit), static_cast<rlim_t>(conditions.processLimit)};
+            if (setrlimit(RLIMIT_NPROC, &limit) != 0) _exit(126);
+            const char* sanitizer = getenv("ASAN_OPTIONS");
+            if (sanitizer != nullptr) {
+                setenv("ASAN_OPTIONS", (std::string(sanitizer) + ":detect_leaks=0").c_str(), 1);
             }
         }
         std::vector<char*> args;

@@ -12,6 +12,7 @@
 struct ChildConditions {
     int64_t fileSizeLimit = -1;  // bytes a file may grow to; -1 no limit
     int64_t memoryLimit = -1;    // bytes of address space; -1 no limit
+    int64_t processLimit = -1;   // processes and threads the user may have (set after userId); -1 no limit
     int userId = -1;             // run as this user (and its group); -1 as ourselves
     std::string locale = "C.UTF-8";
     bool mergeStreams = false;  // the error stream goes to `out` too, in the order written
