@@ -16,7 +16,8 @@
 # runs only the scenarios named (comma-separated; `race` for the two runs at once).
 # --named-temporaries is for a build without unnamed files (the portable build), whose results
 # are written under a private name beside the destination: a SIGKILL, which no handler sees,
-# may leave that one file, `.DEST.qor-PID-N`; after a kill it is allowed, and removed. In a
+# may leave that one file, `.DEST.qor-PID-N`; after a kill it is allowed, and removed; and it
+# cannot see another program writing a destination (a Linux lease), so those rows are left out. In a
 # build with unnamed files such a file may be left only by a kill in the instant between
 # naming a complete result and renaming it (never at a sync or a write).
 # A write-through (a destination with other hard links) first copies the old bytes to a backup
@@ -1172,7 +1173,12 @@ for row in "${SCENARIOS[@]}"; do chosen "$row" && inject_scenario "$row"; done
 if ((KILL)); then for row in "${KILL_SCENARIOS[@]}"; do chosen "$row" && kill_scenario "$row"; done; fi
 for row in "${PAUSE_SCENARIOS[@]}"; do chosen "$row" && pause_scenario "$row"; done
 chosen race && race_scenario
-for row in "${COMMANDS[@]}"; do chosen "$row" && command_scenario "$row"; done
+for row in "${COMMANDS[@]}"; do
+  # Another program's open for writing is seen through a Linux lease, which the portable build
+  # (POSIX calls only) has not.
+  ((NAMED_TEMPORARIES)) && [[ $row == recorder-* ]] && continue
+  chosen "$row" && command_scenario "$row"
+done
 ((MISSED)) && echo "$MISSED planned faults were not reached (the run took another way); their runs were checked too"
 ((CLEAN_PROBLEMS)) && echo "$CLEAN_PROBLEMS clean runs broke the invariant"
 echo "took $((SECONDS - START)) s"
