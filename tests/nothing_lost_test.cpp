@@ -73,6 +73,7 @@ TEST(NothingLost, EveryFileIsOldOrComplete) {
     constexpr int64_t kGiB = int64_t{1} << 30;
     const std::vector<int> sound = stereo(3000);
     const Bytes source = makeWave(2, 16, 8000, sound);
+    const std::vector<int> big = stereo(300000);
     // A folder on a small file system of its own: room for the source and the result, not for a
     // second copy of the result.
     const std::string smallDisk = "/tmp/qor-small-disk-" + std::to_string(getpid());
@@ -132,6 +133,21 @@ TEST(NothingLost, EveryFileIsOldOrComplete) {
              EXPECT_EQ(entriesOf(smallDisk), (std::vector<std::string>{"keep.wav", "take.wav"}));
              umount(smallDisk.c_str());
              rmdir(smallDisk.c_str());
+         }},
+        // Longer than a block of the copy into the destination and into its backup.
+        {"write-through of a result longer than a copy block",
+         [&](const TempDir& d) {
+             writeFile(d / "big.wav", makeWave(2, 16, 8000, big));
+             writeFile(d / "out.wav", source);
+             return link((d / "out.wav").c_str(), (d / "keep.wav").c_str()) == 0 ? "" : "no hard links here";
+         },
+         {"back", "big.wav", "out.wav"}, -1, 1, "",
+         [&](const TempDir& d) {
+             std::vector<int> backward;
+             for (size_t i = big.size(); i >= 2; i -= 2) backward.insert(backward.end(), {big[i - 2], big[i - 1]});
+             EXPECT_EQ(readFile(d / "out.wav"), makeWave(2, 16, 8000, backward));
+             EXPECT_EQ(readFile(d / "keep.wav"), readFile(d / "out.wav"));
+             EXPECT_EQ(entriesOf(d.path), (std::vector<std::string>{"big.wav", "keep.wav", "out.wav"}));
          }},
     };
     std::map<std::string, std::string> skipped;  // the cases not checked here, by the reason
