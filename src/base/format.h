@@ -1,6 +1,7 @@
 // The "fmt " chunk as it lies in a RIFF/WAVE file, and little-endian access to sample bytes.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -18,16 +19,57 @@ struct FormatInfo {
 };
 static_assert(sizeof(FormatInfo) == 24, "FormatInfo mirrors the file layout");
 
+static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big,
+              "the host stores numbers in one byte order");
+
+// Every 16-bit sample is read and written through the helpers below, whatever the host's byte
+// order. On a little-endian host they are plain loads and stores (and copies, for runs of
+// samples), which the sample loops vectorise; on a big-endian one each sample's two bytes are
+// swapped.
 inline int16_t readInt16(const uint8_t* p) {
-    return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+    if constexpr (std::endian::native == std::endian::little) {
+        int16_t v;
+        memcpy(&v, p, sizeof v);
+        return v;
+    } else {
+        return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+    }
 }
 inline int32_t readInt32(const uint8_t* p) {
     return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
                                 (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
 }
 inline void writeInt16(uint8_t* p, int32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
+    if constexpr (std::endian::native == std::endian::little) {
+        const auto sample = static_cast<int16_t>(v);
+        memcpy(p, &sample, sizeof sample);
+    } else {
+        p[0] = static_cast<uint8_t>(v);
+        p[1] = static_cast<uint8_t>(v >> 8);
+    }
+}
+// `count` samples from little-endian bytes into values in the host's order, and back.
+inline void readInt16s(int16_t* values, const uint8_t* p, int64_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        memcpy(values, p, static_cast<size_t>(count) * 2);
+    } else {
+        for (int64_t i = 0; i < count; i++) values[i] = readInt16(p + 2 * i);
+    }
+}
+inline void writeInt16s(uint8_t* p, const int16_t* values, int64_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        memcpy(p, values, static_cast<size_t>(count) * 2);
+    } else {
+        for (int64_t i = 0; i < count; i++) writeInt16(p + 2 * i, values[i]);
+    }
+}
+// A vector of int16_t lanes (GCC's vector_size) loaded from consecutive little-endian samples.
+template <typename Lanes>
+inline Lanes readInt16Lanes(const uint8_t* p) {
+    Lanes lanes;
+    memcpy(&lanes, p, sizeof lanes);
+    if constexpr (std::endian::native == std::endian::big) lanes = (lanes << 8) | ((lanes >> 8) & 0xFF);
+    return lanes;
 }
 inline void writeInt32(uint8_t* p, int32_t v) {
     p[0] = static_cast<uint8_t>(v);

@@ -62,13 +62,13 @@ void mixBlock16(uint8_t* out, int64_t outBlockAlign, const uint8_t* in, int64_t 
         int16_t added[kBlock];
         for (int64_t at = 0; at < total; at += kBlock) {
             const int count = static_cast<int>(std::min(kBlock, total - at));
-            memcpy(mixed, out + at * 2, static_cast<size_t>(count) * 2);
-            memcpy(added, in + at * 2, static_cast<size_t>(count) * 2);
+            readInt16s(mixed, out + at * 2, count);
+            readInt16s(added, in + at * 2, count);
             int32_t overflows = 0;
             for (int i = 0; i < count; i++) {
                 mixed[i] = static_cast<int16_t>(clampCounting(mixed[i] + sign * added[i], overflows));
             }
-            memcpy(out + at * 2, mixed, static_cast<size_t>(count) * 2);
+            writeInt16s(out + at * 2, mixed, count);
             addOverflows(counter, overflows);
         }
         return;

@@ -93,9 +93,9 @@ void streamComputed(const PcmSource& source, ResultWriter& out, OverflowCounter&
             int16_t values[kRun];
             for (int64_t at = 0; at < total; at += kRun) {
                 const int64_t count = std::min(kRun, total - at);
-                memcpy(values, block + at * 2, static_cast<size_t>(count) * 2);
+                readInt16s(values, block + at * 2, count);
                 const int32_t overflows = computeRun(values, count);
-                memcpy(block + at * 2, values, static_cast<size_t>(count) * 2);
+                writeInt16s(block + at * 2, values, count);
                 addOverflows(counter, overflows);
             }
         } else {

@@ -81,11 +81,8 @@ void addLanes(ChunkFigures& out, const int32_t* sum, const int32_t* sumAbs, int 
 template <typename Sample>
 void addTail(const uint8_t* data, int64_t from, int64_t count, int lanes, int32_t* sum, int32_t* sumAbs,
              int32_t* hi, int32_t* lo) {
-    constexpr int32_t kBias = sizeof(Sample) == 1 ? 128 : 0;
     for (int64_t i = from; i < count; i++) {
-        Sample x;
-        memcpy(&x, data + i * static_cast<int64_t>(sizeof(Sample)), sizeof x);
-        const int32_t value = static_cast<int32_t>(x) - kBias;
+        const int32_t value = sampleValue<sizeof(Sample)>(data + i * static_cast<int64_t>(sizeof(Sample)));
         const int k = static_cast<int>(i % lanes);
         sum[k] += value;
         sumAbs[k] += magnitude(value);
@@ -107,8 +104,7 @@ QOR_AVX2_CLONES void chunkFlat16(const uint8_t* data, int64_t steps, ChunkFigure
     const int64_t count = steps * Channels;
     const int64_t vectors = count / kLanes;
     for (int64_t v = 0; v < vectors; v++) {
-        Samples x;
-        memcpy(&x, data + v * static_cast<int64_t>(sizeof x), sizeof x);
+        const Samples x = readInt16Lanes<Samples>(data + v * static_cast<int64_t>(sizeof(Samples)));
         const Lanes value = __builtin_convertvector(x, Lanes);
         sum += value;
         sumAbs += value < 0 ? -value : value;

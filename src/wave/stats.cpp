@@ -36,6 +36,12 @@ struct Totals {
     MeanSums sums;
 };
 
+// `count` samples as they lie in the file: bytes, or 16-bit values in the host's order.
+inline void readSamples(uint8_t* values, const uint8_t* p, int64_t count) {
+    memcpy(values, p, static_cast<size_t>(count));
+}
+inline void readSamples(int16_t* values, const uint8_t* p, int64_t count) { readInt16s(values, p, count); }
+
 // Extremes over a flat run of interleaved samples (steps without padding). With an even number of
 // lanes, lane k always holds channel k % channels, so the lanes can be kept apart in vector
 // registers and combined per channel at the end.
@@ -52,7 +58,7 @@ void scanInterleaved(const uint8_t* data, int64_t count, int channels, Totals& t
     const int64_t vectors = count / kLanes;
     for (int64_t v = 0; v < vectors; v++) {
         Sample x[kLanes];
-        memcpy(x, data + v * kLanes * sizeof(Sample), sizeof x);
+        readSamples(x, data + v * kLanes * sizeof(Sample), kLanes);
         for (int k = 0; k < kLanes; k++) {
             lo[k] = x[k] < lo[k] ? x[k] : lo[k];
             hi[k] = x[k] > hi[k] ? x[k] : hi[k];
@@ -60,7 +66,7 @@ void scanInterleaved(const uint8_t* data, int64_t count, int channels, Totals& t
     }
     for (int64_t i = vectors * kLanes; i < count; i++) {
         Sample x;
-        memcpy(&x, data + i * sizeof(Sample), sizeof x);
+        readSamples(&x, data + i * sizeof(Sample), 1);
         const int k = static_cast<int>(i % kLanes);
         lo[k] = x < lo[k] ? x : lo[k];
         hi[k] = x > hi[k] ? x : hi[k];
