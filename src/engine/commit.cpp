@@ -492,15 +492,16 @@ void commitOutputs(HeldOutputs& held, const std::function<void()>& check) {
     }
     // The new names last through a power cut once their folders are synced. Every file is in
     // place by now: a folder that cannot be synced leaves the run a success, as it is.
-    for (HeldOutput& h : files) {
-        OutputFile& file = *h.file;
-        if (file.way != OutputFile::Way::kRename || file.folder.handle == kNoFile) continue;
-        platform::syncFolder(file.folder);
-        // A folder shared by several results is synced once.
-        for (HeldOutput& other : files) {
-            if (&other != &h && other.file->folder.path == file.folder.path) platform::closeFolder(other.file->folder);
+    // A folder shared by several results is synced once.
+    std::vector<std::string> synced;
+    for (const HeldOutput& h : files) {
+        const OutputFile& file = *h.file;
+        if (file.way != OutputFile::Way::kRename || file.folder.handle == kNoFile ||
+            std::find(synced.begin(), synced.end(), file.folder.path) != synced.end()) {
+            continue;
         }
-        platform::closeFolder(file.folder);
+        platform::syncFolder(file.folder);
+        synced.push_back(file.folder.path);
     }
 }
 
